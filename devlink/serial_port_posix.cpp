@@ -1,0 +1,383 @@
+// The serial device on POSIX systems: termios for the line, poll() with a steady-clock
+// deadline for the time-outs, flock() plus TIOCEXCL for exclusive use.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <system_error>
+
+#include "devlink/serial_port.h"
+
+namespace k5 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Fd(intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
+}
+
+std::optional<speed_t> SpeedConstant(uint32_t baud) {
+    switch (baud) {
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return std::nullopt;  // 14400, 128000 and 256000 have no termios constant
+    }
+}
+
+// The line settings as termios flags, or the reason they cannot be expressed.
+struct LineFlags {
+    speed_t speed = B0;
+    tcflag_t cflag = 0;  // CSIZE, parity and stop-bit bits
+};
+
+constexpr tcflag_t kCflagMask = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD
+#ifdef CMSPAR
+                                | CMSPAR
+#endif
+    ;
+constexpr tcflag_t kIflagClear =
+    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK;
+constexpr tcflag_t kLflagClear = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+
+std::optional<LineFlags> ToLineFlags(const SerialSettings& s, std::string& why) {
+    LineFlags flags;
+    const auto baud = BaudRateFromIndex(s.baudRateIndex);
+    const auto speed = baud ? SpeedConstant(*baud) : std::nullopt;
+    if (!speed) {
+        why = "baud rate index " + std::to_string(s.baudRateIndex) + " is not supported here";
+        return std::nullopt;
+    }
+    flags.speed = *speed;
+
+    switch (ByteSizeFromIndex(s.byteSizeIndex).value_or(0)) {
+        case 7:
+            flags.cflag |= CS7;
+            break;
+        case 8:
+            flags.cflag |= CS8;
+            break;
+        default:
+            why = "byte size index " + std::to_string(s.byteSizeIndex) + " is not supported here";
+            return std::nullopt;
+    }
+
+    const auto parity = ParityFromIndex(s.parityIndex);
+    if (!parity) {
+        why = "parity index " + std::to_string(s.parityIndex) + " is out of range";
+        return std::nullopt;
+    }
+    switch (*parity) {
+        case Parity::None:
+            break;
+        case Parity::Odd:
+            flags.cflag |= PARENB | PARODD;
+            break;
+        case Parity::Even:
+            flags.cflag |= PARENB;
+            break;
+#ifdef CMSPAR
+        case Parity::Mark:
+            flags.cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case Parity::Space:
+            flags.cflag |= PARENB | CMSPAR;
+            break;
+#endif
+        default:
+            why = "mark and space parity are not supported here";
+            return std::nullopt;
+    }
+
+    const auto stopBits = StopBitsFromIndex(s.stopBitsIndex);
+    if (!stopBits || *stopBits == StopBits::OneAndHalf) {
+        why = "stop bits index " + std::to_string(s.stopBitsIndex) + " is not supported here";
+        return std::nullopt;
+    }
+    if (*stopBits == StopBits::Two) {
+        flags.cflag |= CSTOPB;
+    }
+    flags.cflag |= CLOCAL | CREAD;
+    return flags;
+}
+
+void MakeRaw(termios& t, const LineFlags& line) {
+    t.c_iflag &= ~kIflagClear;
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~kLflagClear;
+    t.c_cflag = (t.c_cflag & ~kCflagMask) | line.cflag;
+    // Reads are driven by poll() and our own deadlines, never by the driver's timers.
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, line.speed);
+    cfsetospeed(&t, line.speed);
+}
+
+bool SettingsTook(const termios& t, const LineFlags& line) {
+    return (t.c_cflag & kCflagMask) == line.cflag && (t.c_iflag & kIflagClear) == 0 &&
+           (t.c_oflag & OPOST) == 0 && (t.c_lflag & kLflagClear) == 0 &&
+           cfgetispeed(&t) == line.speed && cfgetospeed(&t) == line.speed;
+}
+
+// Milliseconds for poll(), rounded up so that a wait never ends before its deadline.
+int PollTimeout(Clock::duration remaining) {
+    if (remaining <= Clock::duration::zero()) {
+        return 0;
+    }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
+    const auto ms = (ns + 999'999) / 1'000'000;
+    return ms > 1'000'000'000 ? 1'000'000'000 : static_cast<int>(ms);
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+    Close();
+}
+
+bool SerialPort::Open(const std::string& devicePath, const SerialSettings& settings) {
+    Close();
+    hungUp_ = false;
+    Fail(PortError::None, {});
+
+    if (devicePath.empty()) {
+        Fail(PortError::NotFound, "no device is mapped to this port");
+        return false;
+    }
+    std::string why;
+    const auto line = ToLineFlags(settings, why);
+    if (!line) {
+        Fail(PortError::UnsupportedSetting, devicePath + ": " + why);
+        return false;
+    }
+
+    struct stat info {};
+    if (::stat(devicePath.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            Fail(PortError::NotFound, devicePath + ": no such device");
+        } else if (error == EACCES) {
+            Fail(PortError::PermissionDenied, devicePath + ": permission denied");
+        } else {
+            Fail(PortError::Other, devicePath + ": " + ErrnoText(error));
+        }
+        return false;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        Fail(PortError::NotSerialDevice, devicePath + ": not a serial device");
+        return false;
+    }
+
+    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        switch (error) {
+            case EACCES:
+            case EPERM:
+                Fail(PortError::PermissionDenied,
+                     devicePath +
+                         ": permission denied (add the user to the 'dialout' group and log in "
+                         "again)");
+                break;
+            case EBUSY:
+                Fail(PortError::InUse, devicePath + ": in use by another program");
+                break;
+            case ENOENT:
+            case ENXIO:
+            case ENODEV:
+            case EIO:
+                Fail(PortError::NotFound,
+                     devicePath + ": no such device (" + ErrnoText(error) + ")");
+                break;
+            default:
+                Fail(PortError::Other, devicePath + ": " + ErrnoText(error));
+                break;
+        }
+        return false;
+    }
+
+    // From here on every failure must close the descriptor again.
+    auto failOpen = [&](PortError error, std::string text) {
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+        Fail(error, devicePath + ": " + std::move(text));
+        return false;
+    };
+
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) {
+            return failOpen(PortError::InUse, "in use by another program");
+        }
+        return failOpen(PortError::Other, "cannot lock: " + ErrnoText(error));
+    }
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) {
+        const int error = errno;
+        if (error == ENOTTY || error == EINVAL) {
+            return failOpen(PortError::NotSerialDevice, "not a serial device");
+        }
+        return failOpen(PortError::Other, "cannot read line settings: " + ErrnoText(error));
+    }
+    // TIOCEXCL keeps out other openers that do not take the lock (root is exempt from it,
+    // hence the lock as well).
+    (void)::ioctl(fd, TIOCEXCL);
+
+    MakeRaw(t, *line);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+        return failOpen(PortError::SettingsNotApplied,
+                        "cannot apply line settings: " + ErrnoText(errno));
+    }
+    termios readBack{};
+    if (::tcgetattr(fd, &readBack) != 0 || !SettingsTook(readBack, *line)) {
+        return failOpen(PortError::SettingsNotApplied, "the device did not keep the line settings");
+    }
+
+    // DTR and RTS off. Devices without modem lines (pseudo-terminals) refuse the request.
+    int modemBits = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &modemBits) != 0 && errno != EINVAL && errno != ENOTTY) {
+        return failOpen(PortError::Other, "cannot clear DTR and RTS: " + ErrnoText(errno));
+    }
+
+    ::tcflush(fd, TCIOFLUSH);
+    handle_ = fd;
+    return true;
+}
+
+void SerialPort::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    const int fd = Fd(handle_);
+    (void)::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    handle_ = kInvalidHandle;
+}
+
+void SerialPort::Purge() {
+    if (IsOpen() && !hungUp_) {
+        ::tcflush(Fd(handle_), TCIOFLUSH);
+    }
+}
+
+size_t SerialPort::Write(const uint8_t* data, size_t count,
+                         std::chrono::milliseconds totalTimeout) {
+    if (!IsOpen() || hungUp_) {
+        return 0;
+    }
+    const int fd = Fd(handle_);
+    const auto deadline = Clock::now() + totalTimeout;
+    size_t written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(fd, data + written, count - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            const int timeout = PollTimeout(deadline - Clock::now());
+            if (timeout == 0) {
+                break;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, timeout);
+            if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                MarkHungUp();
+                break;
+            }
+            continue;  // writable, timed out (caught above next time round) or interrupted
+        }
+        if (n < 0 && (errno == EIO || errno == ENXIO)) {
+            MarkHungUp();
+        }
+        break;
+    }
+    return written;
+}
+
+size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseconds interval,
+                        std::chrono::milliseconds total) {
+    if (!IsOpen() || hungUp_) {
+        return 0;
+    }
+    const int fd = Fd(handle_);
+    const auto deadline = Clock::now() + total;
+    Clock::time_point lastByte{};
+    size_t got = 0;
+    while (got < maxCount) {
+        // The interval time-out runs only once a byte has arrived.
+        auto until = deadline;
+        if (got > 0 && lastByte + interval < until) {
+            until = lastByte + interval;
+        }
+        const auto now = Clock::now();
+        if (now >= until) {
+            break;
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, PollTimeout(until - now));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;  // the deadline stays; the loop recomputes what is left
+            }
+            MarkHungUp();
+            return 0;
+        }
+        if (ready == 0) {
+            continue;  // the deadline check at the top ends the read
+        }
+        if ((p.revents & POLLIN) == 0) {
+            // POLLHUP, POLLERR or POLLNVAL without data: the line is gone.
+            MarkHungUp();
+            return 0;
+        }
+        const ssize_t n = ::read(fd, buffer + got, maxCount - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            lastByte = Clock::now();
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            // End of file after readiness, or EIO: the other end hung up.
+            MarkHungUp();
+            return 0;
+        }
+    }
+    return got;
+}
+
+}  // namespace k5
