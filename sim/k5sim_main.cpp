@@ -1,0 +1,46 @@
+// k5sim: the simulated K5 amplifier on a pseudo-terminal, for trying the programs without
+// the hardware. Prints the terminal's path and serves until SIGINT or SIGTERM.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <iostream>
+#include <span>
+
+#include "sim/command_line.h"
+#include "sim/simulator.h"
+
+int main(int argc, char** argv) {
+    const auto args = std::span<const char* const>(argv + 1, static_cast<size_t>(argc - 1));
+    k5::sim::CommandLine line = k5::sim::ParseCommandLine(args);
+    if (line.action == k5::sim::CommandLine::Action::Help) {
+        std::cout << k5::sim::Usage();
+        return 0;
+    }
+    if (line.action == k5::sim::CommandLine::Action::Error) {
+        std::cerr << "k5sim: " << line.error << "\nTry 'k5sim --help'.\n";
+        return 2;
+    }
+
+    // Block the stop signals before the serving thread starts, so that it inherits the mask
+    // and only sigwait below ever sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::string error;
+    auto sim = k5::sim::Simulator::Start(std::move(line.config), error);
+    if (!sim) {
+        std::cerr << "k5sim: " << error << "\n";
+        return 1;
+    }
+    std::cout << sim->DevicePath() << std::endl;
+
+    int signal = 0;
+    (void)sigwait(&stopSignals, &signal);
+    sim->Stop();
+    return 0;
+}
