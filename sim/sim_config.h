@@ -26,8 +26,8 @@ struct SimConfig {
 
     // --- Faults on the text commands --------------------------------------------------------
     bool silent = false;      // answers nothing at all
-    std::string powerAnswer;  // non-empty: the power query is answered "Main.Power=<this>"
-    std::vector<std::string> ignorePaths;  // commands on these paths ("Dsp.Test") go unheard
+    std::string powerAnswer{};// non-empty: the power query is answered "Main.Power=<this>"
+    std::vector<std::string> ignorePaths{};  // commands on these paths ("Dsp.Test") go unheard
     int dropTextReplies = 0;  // the next N text replies are lost (the command still acts)
 
     // --- Faults on register replies ---------------------------------------------------------
@@ -37,7 +37,7 @@ struct SimConfig {
     size_t shortReply = 0;                 // non-zero: only this many bytes of the reply are sent
     size_t noiseBytes = 0;                 // junk bytes (never FF) sent before each register reply
     bool noiseOnly = false;                // ... or instead of it
-    std::optional<uint16_t> faultAddress;  // the frame faults above hit only this register
+    std::optional<uint16_t> faultAddress{};  // the frame faults above hit only this register
     bool refuseWrites = false;             // writes of STMAX, STPTE and STCLIP get no reply
     bool readbackMismatch = false;         // reads of those three come back with bit 0 flipped
 
@@ -47,7 +47,7 @@ struct SimConfig {
 
     // --- The program around it --------------------------------------------------------------
     bool trace = false;    // print every byte both ways to std::clog
-    std::string linkPath;  // non-empty: a symlink to the terminal, removed on stop
+    std::string linkPath{};  // non-empty: a symlink to the terminal, removed on stop
 };
 
 }  // namespace k5::sim
