@@ -13,13 +13,7 @@ run_preset() {
   echo "=== $preset build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  # Thread sanitizer runtimes of this compiler generation cannot cope with the kernel's
-  # widest address-space randomisation; run that build without it.
-  if [ "$preset" = tsan ]; then
-    setarch "$(uname -m)" -R ctest --preset "$preset"
-  else
-    ctest --preset "$preset"
-  fi
+  ctest --preset "$preset"
 }
 
 run_preset default
@@ -34,6 +28,6 @@ for target in fuzz_reply fuzz_sim_parser; do
   mkdir -p "$corpus"
   "build/fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -max_len=1024 -print_final_stats=0 \
     "$corpus" 2>"build/fuzz/$target.log" || { tail -n 40 "build/fuzz/$target.log"; exit 1; }
-  echo "$target: $(grep -c . "build/fuzz/$target.log" >/dev/null && tail -n 1 "build/fuzz/$target.log")"
+  echo "$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "build/fuzz/$target.log"), no failure"
 done
 echo "All tests passed."
