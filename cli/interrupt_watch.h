@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace k5::cli {
+
+// Turns Ctrl-C (and, on POSIX systems, SIGTERM) into a call of `onInterrupt` on a helper
+// thread, where it may take locks and set events; nothing runs inside a signal handler.
+// Construct it before any other thread of the process starts. While it exists the signals no
+// longer end the process; after it is gone they stay held back until the process exits.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> onInterrupt);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace k5::cli

@@ -1,0 +1,17 @@
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/k5ctl_commands.h"
+#include "cli/k5ctl_options.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const k5::ConfigSettings defaults;
+    const k5::cli::ParseResult parsed = k5::cli::ParseArguments(args, defaults.TakeUserSettings());
+    if (!parsed.options) {
+        std::fprintf(stderr, "%s\n", parsed.error.c_str());
+        return parsed.exitStatus;
+    }
+    return k5::cli::RunCommand(*parsed.options, stdout, stderr);
+}

@@ -1,0 +1,485 @@
+#include "torvik/configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devlink/registers.h"
+#include "sim_fixture.h"
+#include "torvik/result_texts.h"
+
+namespace k5::torvik {
+namespace {
+
+using test::SimLink;
+
+// Collects what a run reports; `onLog` lets a test act at a given point of the run, on the
+// run's own thread.
+class RecordingObserver : public ConfigurationObserver {
+public:
+    std::function<void(std::string_view)> onLog;
+
+    void AppendLog(std::string_view text) override {
+        {
+            std::lock_guard lock(mutex_);
+            log_.append(text);
+        }
+        if (onLog) {
+            onLog(text);
+        }
+    }
+    void Complete(int resultCode) override {
+        std::lock_guard lock(mutex_);
+        results_.push_back(resultCode);
+    }
+
+    std::string Log() const {
+        std::lock_guard lock(mutex_);
+        return log_;
+    }
+    std::vector<int> Results() const {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::string log_;
+    std::vector<int> results_;
+};
+
+// Runs the procedure on a worker thread, as the window does.
+void RunOnWorker(SimLink& line, ConfigSettings& settings, RecordingObserver& observer) {
+    std::thread worker([&] { RunConfiguration(line.Link(), settings, observer); });
+    worker.join();
+}
+
+const std::string kIdentified =
+    "Start K5 Power AMP Configuration processing\n"
+    "\nInitializing K5...OK\n"
+    "\nConfiguring K5...\n"
+    "1) Select input to COAX1...OK\n"
+    "2) DSP oscillator mode,generate 1KHz signal with 96K sample rate...OK\n"
+    "3) Volume = -8dB...OK\n"
+    "\nGet high signal conductance value...\n";
+
+const std::string kFirstExampleLog =
+    kIdentified +
+    "Left High signal conductance value is: 760(0x2f8)\n"
+    "Right High signal conductance value is: 760(0x2f8)\n"
+    "High signal conductance value is: 760(0x2f8)\n"
+    "\nCalculating coefficients...\n"
+    "\nCoeff0 = 760(0x2f8)\n"
+    "Coeff2 = 1264.64000\n"
+    "Coeff1 = 1977.89696\n"
+    "\nCalculating register setting values...\n"
+    "Calculated Pmax = 1520(0x5f0)\n"
+    "Calculated Pc = 667(0x29b)\n"
+    "Calculated Ip = 839(0x347)\n"
+    "\nGet the register values according to the calulated results...\n"
+    "REG STMAX = 0XD347D5F0\n"
+    "REG STPTE = 0X0054229B\n"
+    "REG STCLIP = 0X0C000000\n"
+    "\nSend new register values to K5...\n"
+    "Reg STMAX is sent.\n"
+    "Reg STPTE is sent.\n"
+    "Reg STCLIP is sent.\n"
+    "\nVerify the modified register values...\n"
+    "Reg STMAX is verified.\n"
+    "Reg STPTE is verified.\n"
+    "Reg STCLIP is verified.\n"
+    "\nCalculating the output parameters...\n"
+    "Max power at 2ohms is: 540\n"
+    "Max power at 2ohms(I limit) is: 792\n"
+    "Continuous power at 4ohms is: 197\n";
+
+// The key-register codes the amplifier received, in order.
+std::vector<uint32_t> KeyWrites(const sim::Simulator& sim) {
+    std::vector<uint32_t> codes;
+    for (const sim::Request& request : sim.Requests()) {
+        if (request.kind == sim::RequestKind::WriteRegister && request.address == kRegKey) {
+            codes.push_back(request.value);
+        }
+    }
+    return codes;
+}
+
+size_t TextRequests(const sim::Simulator& sim, std::string_view text) {
+    size_t count = 0;
+    for (const sim::Request& request : sim.Requests()) {
+        count += request.kind == sim::RequestKind::Text && request.text == text ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(ConfigurationRun, FirstWorkedExampleEndToEnd) {
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    EXPECT_EQ(observer.Log(), kFirstExampleLog);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+
+    // The amplifier holds the values, locked again, and stays in its test state.
+    const sim::AmpState state = line.Sim().State();
+    EXPECT_EQ(state.stmax, 0xD347D5F0u);
+    EXPECT_EQ(state.stpte, 0x0054229Bu);
+    EXPECT_EQ(state.stclip, 0x0C000000u);
+    EXPECT_TRUE(state.locked);
+    EXPECT_TRUE(state.InTestState());
+    EXPECT_EQ(KeyWrites(line.Sim()), (std::vector<uint32_t>{kKeyWriteUnlock, kKeyWriteLock}));
+
+    // What the status view shows afterwards.
+    EXPECT_EQ(settings.calcPmax, 1520u);
+    EXPECT_EQ(settings.calcPc, 667u);
+    EXPECT_EQ(settings.calcIp, 839u);
+    EXPECT_EQ(settings.registers[0].value, 760u);
+    EXPECT_EQ(settings.registers[1].value, 760u);
+    EXPECT_EQ(settings.registers[2].value, 0xD347D5F0u);
+    EXPECT_EQ(settings.registers[3].value, 0x0054229Bu);
+}
+
+TEST(ConfigurationRun, SecondWorkedExampleEndToEnd) {
+    SimLink line({.left = 700, .right = 720});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    EXPECT_EQ(observer.Log(), kIdentified +
+                                  "Left High signal conductance value is: 700(0x2bc)\n"
+                                  "Right High signal conductance value is: 720(0x2d0)\n"
+                                  "High signal conductance value is: 710(0x2c6)\n"
+                                  "\nCalculating coefficients...\n"
+                                  "\nCoeff0 = 710(0x2c6)\n"
+                                  "Coeff2 = 1210.97600\n"
+                                  "Coeff1 = 1941.31563\n"
+                                  "\nCalculating register setting values...\n"
+                                  "Calculated Pmax = 1420(0x58c)\n"
+                                  "Calculated Pc = 639(0x27f)\n"
+                                  "Calculated Ip = 823(0x337)\n"
+                                  "\nGet the register values according to the calulated "
+                                  "results...\n"
+                                  "REG STMAX = 0XD337D58C\n"
+                                  "REG STPTE = 0X0054227F\n"
+                                  "REG STCLIP = 0X0C000000\n"
+                                  "\nSend new register values to K5...\n"
+                                  "Reg STMAX is sent.\n"
+                                  "Reg STPTE is sent.\n"
+                                  "Reg STCLIP is sent.\n"
+                                  "\nVerify the modified register values...\n"
+                                  "Reg STMAX is verified.\n"
+                                  "Reg STPTE is verified.\n"
+                                  "Reg STCLIP is verified.\n"
+                                  "\nCalculating the output parameters...\n"
+                                  "Max power at 2ohms is: 527\n"
+                                  "Max power at 2ohms(I limit) is: 831\n"
+                                  "Continuous power at 4ohms is: 202\n");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+}
+
+TEST(ConfigurationRun, StandbyAmplifierIsSwitchedOn) {
+    SimLink line({.left = 760,
+                  .right = 760,
+                  .standby = true,
+                  .switchOnDelay = std::chrono::milliseconds(20)});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    EXPECT_EQ(observer.Log(), kFirstExampleLog);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power=On"), 1u);
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power?"), 1u);
+}
+
+// The failure paths: the log up to the failing step, then one result code.
+TEST(ConfigurationRun, NoK5Answering) {
+    for (sim::SimConfig config : {sim::SimConfig{.silent = true}, sim::SimConfig{.model = "K4"}}) {
+        SimLink line(config);
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n");
+        EXPECT_EQ(observer.Results(), std::vector<int>{kResultNoK5});
+    }
+}
+
+TEST(ConfigurationRun, PowerStateNeitherOnNorOffIsAConnectionError) {
+    SimLink line({.powerAnswer = "Unknown"});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n\nInitializing K5...");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConnectionError});
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power?"), 2u);
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power=On"), 0u);
+}
+
+TEST(ConfigurationRun, UnansweredTestToneIsAConnectionError) {
+    SimLink line({.ignorePaths = {"Dsp.Test"}});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(),
+              "Start K5 Power AMP Configuration processing\n"
+              "\nInitializing K5...OK\n"
+              "\nConfiguring K5...\n"
+              "1) Select input to COAX1...OK\n"
+              "2) DSP oscillator mode,generate 1KHz signal with 96K sample rate...");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConnectionError});
+}
+
+TEST(ConfigurationRun, LeftChannelOutOfRange) {
+    SimLink line({.left = 500, .right = 720});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.registers[0].value = 0x1234;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    EXPECT_EQ(observer.Log(), kIdentified +
+                                  "Left High signal conductance value is: 500(0x1f4)\n"
+                                  "Right High signal conductance value is: 720(0x2d0)\n");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceRange});
+    // Only the in-range reading is kept; nothing was calculated or written.
+    EXPECT_EQ(settings.registers[0].value, 0x1234u);
+    EXPECT_EQ(settings.registers[1].value, 720u);
+    EXPECT_EQ(settings.calcPmax, 0u);
+    EXPECT_EQ(settings.registers[2].value, 0xD226D5DCu);
+    EXPECT_TRUE(KeyWrites(line.Sim()).empty());
+}
+
+TEST(ConfigurationRun, RangeBoundsAreInclusive) {
+    SimLink line({.left = 550, .right = 600});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.conductanceMax = 600;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_NE(observer.Log().find("High signal conductance value is: 575(0x23f)\n"),
+              std::string::npos);
+}
+
+TEST(ConfigurationRun, ChannelsSixtyApartAreRefusedFiftyNineAreNot) {
+    {
+        SimLink line({.left = 600, .right = 660});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Log(), kIdentified +
+                                      "Left High signal conductance value is: 600(0x258)\n"
+                                      "Right High signal conductance value is: 660(0x294)\n");
+        EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceBalance});
+        // Both readings were in range, so both are kept.
+        EXPECT_EQ(settings.registers[0].value, 600u);
+        EXPECT_EQ(settings.registers[1].value, 660u);
+    }
+    {
+        SimLink line({.left = 659, .right = 600});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+        EXPECT_NE(observer.Log().find("High signal conductance value is: 629(0x275)\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(ConfigurationRun, OddSumRoundsDown) {
+    SimLink line({.left = 700, .right = 721});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_NE(observer.Log().find("Right High signal conductance value is: 721(0x2d1)\n"
+                                  "High signal conductance value is: 710(0x2c6)\n"),
+              std::string::npos);
+    EXPECT_NE(observer.Log().find("REG STMAX = 0XD337D58C\n"), std::string::npos);
+}
+
+TEST(ConfigurationRun, RefusedWriteLeavesRegistersUnlocked) {
+    SimLink line({.left = 760, .right = 760, .refuseWrites = true});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    const std::string log = observer.Log();
+    const std::string tail = "REG STCLIP = 0X0C000000\n\nSend new register values to K5...\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultRegisterError});
+    EXPECT_EQ(KeyWrites(line.Sim()), std::vector<uint32_t>{kKeyWriteUnlock});
+    // The calculated values are kept although the amplifier did not take them.
+    EXPECT_EQ(settings.registers[2].value, 0xD347D5F0u);
+    EXPECT_EQ(settings.registers[3].value, 0x0054229Bu);
+}
+
+TEST(ConfigurationRun, ReadBackMismatchLocksAndFails) {
+    SimLink line({.left = 760, .right = 760, .readbackMismatch = true});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    const std::string log = observer.Log();
+    const std::string tail = "Reg STCLIP is sent.\n\nVerify the modified register values...\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultRegisterError});
+    EXPECT_EQ(KeyWrites(line.Sim()), (std::vector<uint32_t>{kKeyWriteUnlock, kKeyWriteLock}));
+    EXPECT_TRUE(line.Sim().State().locked);
+}
+
+TEST(ConfigurationRun, ZeroReferencePowerWritesEmptyFields) {
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.pref = 0;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    const std::string log = observer.Log();
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_NE(log.find("Calculated Pmax = 0(0x0)\nCalculated Pc = 0(0x0)\n"
+                       "Calculated Ip = 0(0x0)\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("REG STMAX = 0XD000D000\nREG STPTE = 0X00542000\n"), std::string::npos);
+    EXPECT_NE(log.find("Max power at 2ohms is: 0\nMax power at 2ohms(I limit) is: 0\n"
+                       "Continuous power at 4ohms is: 0\n"),
+              std::string::npos);
+    EXPECT_EQ(line.Sim().State().stmax, 0xD000D000u);
+    EXPECT_EQ(line.Sim().State().stpte, 0x00542000u);
+}
+
+TEST(ConfigurationRun, ClipSettingSelectsStclip) {
+    struct Case {
+        float cp;
+        uint32_t stclip;
+        const char* line;
+    };
+    const Case cases[] = {
+        {0.28125f, 0x1F000000u, "REG STCLIP = 0X1F000000\n"},
+        {0.9f, 0x06000000u, "REG STCLIP = 0X06000000\n"},
+        {0.75f, 0x10000000u, "REG STCLIP = 0X10000000\n"},
+        {std::nextafter(0.75f, 1.0f), 0x0F000000u, "REG STCLIP = 0X0F000000\n"},
+    };
+    for (const Case& c : cases) {
+        SimLink line({.left = 760, .right = 760});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        settings.cp = c.cp;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+        EXPECT_NE(observer.Log().find(c.line), std::string::npos) << c.cp;
+        EXPECT_EQ(line.Sim().State().stclip, c.stclip) << c.cp;
+    }
+}
+
+// A Stop: the window sets the cancel event while the run is at a given point.
+struct StopCase {
+    const char* name;
+    std::string_view stopAfter;  // the log text at which the stop comes
+    std::string expectedLog;
+    std::optional<int> expectedResult;
+};
+
+TEST(ConfigurationRun, StopAtEachKindOfWait) {
+    const StopCase cases[] = {
+        // In a pause: silent end, no request reached the amplifier.
+        {"pause", "Start K5 Power AMP Configuration processing\n",
+         "Start K5 Power AMP Configuration processing\n", std::nullopt},
+        // In a measurement: silent end.
+        {"measurement", "\nGet high signal conductance value...\n", kIdentified, std::nullopt},
+        // In an exchange's pause: the step fails with its own code.
+        {"exchange", "1) Select input to COAX1...",
+         "Start K5 Power AMP Configuration processing\n\nInitializing K5...OK\n"
+         "\nConfiguring K5...\n1) Select input to COAX1...",
+         kResultConnectionError},
+    };
+    for (const StopCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimLink line({.left = 760, .right = 760});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        observer.onLog = [&](std::string_view text) {
+            if (text == c.stopAfter) {
+                line.Cancel().Set();
+            }
+        };
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Log(), c.expectedLog);
+        if (c.expectedResult) {
+            EXPECT_EQ(observer.Results(), std::vector<int>{*c.expectedResult});
+        } else {
+            EXPECT_TRUE(observer.Results().empty());
+        }
+        // Every stop was consumed by the wait that saw it.
+        EXPECT_FALSE(line.Cancel().IsSet());
+    }
+}
+
+TEST(ConfigurationRun, StopAfterTheLastWaitStaysPending) {
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    observer.onLog = [&](std::string_view text) {
+        if (text.starts_with("Max power at 2ohms is:")) {
+            line.Cancel().Set();
+        }
+    };
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), kFirstExampleLog);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_TRUE(line.Cancel().IsSet());
+}
+
+TEST(ConfigurationRun, StopFromAnotherThreadDuringAFullLengthPause) {
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    line.Link().SetTimeScale(1.0);
+    ConfigSettings settings;
+    RecordingObserver observer;
+    std::mutex mutex;
+    std::condition_variable started;
+    bool hasStarted = false;
+    observer.onLog = [&](std::string_view) {
+        std::lock_guard lock(mutex);
+        hasStarted = true;
+        started.notify_all();
+    };
+    std::thread worker([&] { RunConfiguration(line.Link(), settings, observer); });
+    {
+        std::unique_lock lock(mutex);
+        started.wait(lock, [&] { return hasStarted; });
+    }
+    line.Cancel().Set();
+    worker.join();
+    EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n");
+    EXPECT_TRUE(observer.Results().empty());
+    EXPECT_TRUE(line.Sim().Requests().empty());
+}
+
+}  // namespace
+}  // namespace k5::torvik

@@ -1,0 +1,122 @@
+#include "cli/k5ctl_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace k5::cli {
+namespace {
+
+ParseResult Parse(std::vector<std::string_view> args) {
+    return ParseArguments(args, ConfigSettings().TakeUserSettings());
+}
+
+TEST(K5ctlOptions, LineAndCommands) {
+    ParseResult r = Parse({"--port", "3", "link-test"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->command, Command::LinkTest);
+    EXPECT_EQ(r.options->port, 3u);
+    EXPECT_TRUE(r.options->device.empty());
+
+    r = Parse({"--device=/dev/pts/7", "burn-in", "on"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->command, Command::BurnIn);
+    EXPECT_EQ(r.options->device, "/dev/pts/7");
+    EXPECT_TRUE(r.options->burnInOn);
+
+    r = Parse({"--device", "/dev/x", "burn-in", "off"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_FALSE(r.options->burnInOn);
+
+    r = Parse({"reset-registers", "--port", "8"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->command, Command::ResetRegisters);
+    EXPECT_EQ(r.options->port, 8u);
+
+    r = Parse({"--port", "1", "configure", "--help"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->command, Command::Help);
+    EXPECT_EQ(r.exitStatus, kExitOk);
+}
+
+TEST(K5ctlOptions, ConfigureChangesOnlyTheGivenSettings) {
+    const ParseResult r =
+        Parse({"--device", "/dev/x", "configure", "--pmax", "1000", "--cp=0.9", "--conductance-min",
+               "900", "--conductance-max", "550", "--report", "out.txt", "--time-scale", "0.01"});
+    ASSERT_TRUE(r.options) << r.error;
+    UserSettings expected = ConfigSettings().TakeUserSettings();
+    expected.pmax = 1000;
+    expected.cp = 0.9f;
+    expected.conductanceMin = 900;
+    expected.conductanceMax = 550;
+    EXPECT_EQ(r.options->settings, expected);
+    EXPECT_EQ(r.options->reportPath, "out.txt");
+    EXPECT_EQ(r.options->timeScale, 0.01);
+}
+
+TEST(K5ctlOptions, RefusedSettingsGiveTheDialogsPrompt) {
+    struct Case {
+        std::vector<std::string_view> args;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--pmax", "1001"}, "Enter an integer between 0 and 1000."},
+        {{"--pref", "10001"}, "Enter an integer between 0 and 10000."},
+        {{"--ep", "16"}, "Enter an integer between 0 and 15."},
+        {{"--red", "8"}, "Enter an integer between 0 and 7."},
+        {{"--cp", "0.28"}, "Enter a number between 0.28125 and 0.9."},
+        {{"--cp", "x"}, "Enter a number."},
+        {{"--ip", "-3"}, "Enter a positive integer."},
+        // Two refused values: the one the dialog checks first is reported.
+        {{"--cp", "2", "--rec", "9"}, "Enter an integer between 0 and 7."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string_view> args = {"--port", "1", "configure"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ParseResult r = Parse(args);
+        EXPECT_FALSE(r.options);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.exitStatus, kExitUsage);
+    }
+}
+
+TEST(K5ctlOptions, BadUsageIsRefused) {
+    const std::vector<std::vector<std::string_view>> cases = {
+        {},
+        {"--port", "1"},
+        {"link-test"},
+        {"--port", "1", "--device", "/dev/x", "link-test"},
+        {"--port", "0", "link-test"},
+        {"--port", "256", "link-test"},
+        {"--port", "x", "link-test"},
+        {"--port"},
+        {"--port", "1", "frobnicate"},
+        {"--port", "1", "burn-in"},
+        {"--port", "1", "burn-in", "maybe"},
+        {"--port", "1", "link-test", "--pmax", "5"},
+        {"--port", "1", "link-test", "--report", "f"},
+        {"--port", "1", "configure", "--pmax"},
+        {"--port", "1", "configure", "--bogus", "1"},
+        {"--port", "1", "configure", "extra"},
+        {"--port", "1", "configure", "--time-scale", "-1"},
+    };
+    for (const auto& args : cases) {
+        const ParseResult r = Parse(args);
+        EXPECT_FALSE(r.options) << (args.empty() ? "(none)" : std::string(args.back()));
+        EXPECT_EQ(r.exitStatus, kExitUsage);
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(K5ctlOptions, UsageDocumentsTheContract) {
+    const std::string_view usage = UsageText();
+    for (std::string_view word :
+         {"--port N", "--device PATH", "link-test", "configure", "burn-in on|off",
+          "reset-registers", "--report FILE", "--conductance-min", "--time-scale", "130", "20"}) {
+        EXPECT_NE(usage.find(word), std::string_view::npos) << word;
+    }
+}
+
+}  // namespace
+}  // namespace k5::cli

@@ -1,0 +1,261 @@
+// Runs the built k5ctl against a simulated K5, as a production script would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/simulator.h"
+#include "torvik/result_texts.h"
+
+extern char** environ;
+
+namespace k5::cli {
+namespace {
+
+struct Outcome {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+
+// A running k5ctl with its standard output and error on pipes.
+class K5ctl {
+public:
+    explicit K5ctl(std::vector<std::string> args) {
+        args.insert(args.begin(), K5CTL_PATH);
+        int outPipe[2];
+        int errPipe[2];
+        if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+        posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(outPipe[1]);
+        close(errPipe[1]);
+        out_ = outPipe[0];
+        err_ = errPipe[0];
+    }
+    ~K5ctl() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(err_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+
+    // Reads standard output until it holds `text` or the program closes it.
+    bool WaitForOutput(std::string_view text) {
+        while (outcome_.out.find(text) == std::string::npos) {
+            if (!ReadSome(out_, outcome_.out)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void Signal(int signal) { kill(pid_, signal); }
+
+    Outcome Finish() {
+        while (ReadSome(out_, outcome_.out)) {
+        }
+        while (ReadSome(err_, outcome_.err)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        outcome_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        return outcome_;
+    }
+
+private:
+    // False at end of file. The program is expected to finish; ctest's time-out guards the
+    // rest.
+    static bool ReadSome(int fd, std::string& into) {
+        char buffer[4096];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false;
+        }
+        into.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    Outcome outcome_;
+};
+
+Outcome RunK5ctl(std::vector<std::string> args) {
+    K5ctl program(std::move(args));
+    EXPECT_TRUE(program.Started());
+    return program.Finish();
+}
+
+std::unique_ptr<sim::Simulator> StartSim(sim::SimConfig config) {
+    auto sim = sim::Simulator::Start(std::move(config));
+    EXPECT_TRUE(sim);
+    return sim;
+}
+
+const char* const kFast[] = {"--time-scale", "0.01"};
+
+std::vector<std::string> Configure(const sim::Simulator& sim, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--device", sim.DevicePath(), "configure", kFast[0], kFast[1]};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+TEST(K5ctlProgram, ConfigurePrintsTheLogAndExitsWithTheResult) {
+    auto sim = StartSim({.left = 760, .right = 760});
+    ASSERT_TRUE(sim);
+    const Outcome ok = RunK5ctl(Configure(*sim, {}));
+    EXPECT_EQ(ok.exitStatus, 0) << ok.err;
+    EXPECT_TRUE(ok.out.starts_with("Start K5 Power AMP Configuration processing\n"));
+    EXPECT_TRUE(
+        ok.out.ends_with("REG STMAX = 0XD347D5F0\nREG STPTE = 0X0054229B\n"
+                         "REG STCLIP = 0X0C000000\n\nSend new register values to K5...\n"
+                         "Reg STMAX is sent.\nReg STPTE is sent.\nReg STCLIP is sent.\n"
+                         "\nVerify the modified register values...\n"
+                         "Reg STMAX is verified.\nReg STPTE is verified.\n"
+                         "Reg STCLIP is verified.\n"
+                         "\nCalculating the output parameters...\n"
+                         "Max power at 2ohms is: 540\n"
+                         "Max power at 2ohms(I limit) is: 792\n"
+                         "Continuous power at 4ohms is: 197\n"))
+        << ok.out;
+    EXPECT_EQ(ok.err, "");
+}
+
+TEST(K5ctlProgram, FailuresEndWithTheirTextAndCode) {
+    struct Case {
+        sim::SimConfig config;
+        int code;
+    };
+    const Case cases[] = {
+        {{.silent = true}, 1},
+        {{.powerAnswer = "Unknown"}, 2},
+        {{.left = 500, .right = 720}, 3},
+        {{.left = 600, .right = 660}, 4},
+        {{.readbackMismatch = true}, 5},
+    };
+    for (const Case& c : cases) {
+        auto sim = StartSim(c.config);
+        ASSERT_TRUE(sim);
+        const Outcome failed = RunK5ctl(Configure(*sim, {}));
+        EXPECT_EQ(failed.exitStatus, c.code);
+        EXPECT_TRUE(failed.out.ends_with(torvik::CompletionText(c.code))) << failed.out;
+    }
+}
+
+TEST(K5ctlProgram, ReportIsWrittenAfterASuccess) {
+    auto sim = StartSim({.left = 760, .right = 760});
+    ASSERT_TRUE(sim);
+    const std::filesystem::path report =
+        std::filesystem::temp_directory_path() / ("k5ctl_report_" + std::to_string(getpid()));
+    std::filesystem::remove(report);
+    const Outcome ok = RunK5ctl(Configure(*sim, {"--report", report.string()}));
+    EXPECT_EQ(ok.exitStatus, 0) << ok.err;
+    std::ifstream in(report, std::ios::binary);
+    const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const size_t headerEnd = written.find(":\r\n");
+    ASSERT_NE(headerEnd, std::string::npos);
+    EXPECT_TRUE(written.starts_with("\nConfiguration Process log - "));
+    EXPECT_EQ(written.substr(headerEnd + 3), ok.out);
+    std::filesystem::remove(report);
+
+    const Outcome unwritable =
+        RunK5ctl(Configure(*sim, {"--report", "/nonexistent-dir/CfgLog.txt"}));
+    EXPECT_EQ(unwritable.exitStatus, 21);
+    EXPECT_TRUE(unwritable.err.starts_with("Failed")) << unwritable.err;
+}
+
+TEST(K5ctlProgram, InterruptStopsTheRun) {
+    auto sim = StartSim({.left = 760, .right = 760});
+    ASSERT_TRUE(sim);
+    // Full-length pauses, so the interrupt lands in the first one.
+    K5ctl program({"--device", sim->DevicePath(), "configure"});
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(program.WaitForOutput("Start K5 Power AMP Configuration processing\n"));
+    program.Signal(SIGINT);
+    const Outcome stopped = program.Finish();
+    EXPECT_EQ(stopped.exitStatus, 130);
+    EXPECT_EQ(stopped.out, "Start K5 Power AMP Configuration processing\n\nCancelled\n");
+    EXPECT_TRUE(sim->Requests().empty());
+}
+
+TEST(K5ctlProgram, ServiceCommands) {
+    auto sim = StartSim({});
+    ASSERT_TRUE(sim);
+    const std::string path = sim->DevicePath();
+
+    Outcome r = RunK5ctl({"--device", path, "link-test"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "Link OK\n");
+
+    r = RunK5ctl({"--device", path, "burn-in", "on"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(sim->State().burnIn);
+
+    r = RunK5ctl({"--device", path, "reset-registers"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "Set AMP regsiters to default values: OK\n");
+
+    sim->Update([](sim::SimConfig& config) { config.silent = true; });
+    r = RunK5ctl({"--device", path, "link-test"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "Link error\n");
+    r = RunK5ctl({"--device", path, "reset-registers"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "Set AMP regsiters to default values: Error!\n");
+}
+
+TEST(K5ctlProgram, PortErrorAndUsage) {
+    for (const char* command : {"link-test", "configure", "reset-registers"}) {
+        const Outcome r = RunK5ctl({"--device", "/nonexistent/tty", command});
+        EXPECT_EQ(r.exitStatus, 20) << command;
+        EXPECT_TRUE(r.err.starts_with("Port error")) << r.err;
+        EXPECT_GT(r.err.size(), std::string("Port error\n").size()) << "the reason is missing";
+        EXPECT_EQ(r.out, "");
+    }
+    const Outcome burnIn = RunK5ctl({"--device", "/nonexistent/tty", "burn-in", "off"});
+    EXPECT_EQ(burnIn.exitStatus, 20);
+
+    const Outcome refused = RunK5ctl({"--port", "1", "configure", "--pmax", "1001"});
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_EQ(refused.err, "Enter an integer between 0 and 1000.\n");
+
+    const Outcome help = RunK5ctl({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: k5ctl")) << help.out;
+}
+
+}  // namespace
+}  // namespace k5::cli
