@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "devlink/cancel_event.h"
+#include "veldra/worker_observer.h"
+
+namespace k5::veldra {
+
+// Starts, stops and ends the wizard's one worker thread, and keeps a stopped worker's
+// reports away from whatever runs next.
+//
+// Every run gets its own id and its own reporting gate. The worker reports through the gate,
+// which stamps each event with the run id and passes it to the sink (the frame's queued
+// call) under the gate's lock. Stop() closes the gate under that lock before it sets the
+// cancel event and joins the thread, so a stopped run posts nothing more: the error that a
+// warm-up command broken off by the stop would report is never sent. An event the worker
+// posted just before the stop may still be waiting in the receiver's queue; the receiver
+// asks Accept() before it acts on an event, and Accept() answers only for the current run.
+//
+// Start, Stop and Finish belong to the thread that owns the frame (the user-interface
+// thread); Accept, Running and CurrentRun may be asked from any thread. The sink is called on
+// the worker thread, with the gate locked: it must hand the event on without waiting for the
+// owner and must not call back into the runner.
+class WorkerRunner {
+public:
+    using Work = std::function<void(WorkerObserver& reporter)>;
+
+    WorkerRunner(CancelEvent& cancel, WorkerObserver& sink);
+    ~WorkerRunner();  // stops a running worker
+    WorkerRunner(const WorkerRunner&) = delete;
+    WorkerRunner& operator=(const WorkerRunner&) = delete;
+
+    // Starts `work` on a new thread as the current run and returns its id (never 0). A run
+    // still going is stopped first, and a cancel signal nobody consumed is cleared, so the
+    // new run does not see its predecessor's stop.
+    uint64_t Start(Work work);
+
+    // Stops the current run: closes its gate, sets the cancel event and waits, without a
+    // time limit, for the thread to end; then clears the signal if no wait consumed it.
+    // Does nothing when no run is current.
+    void Stop();
+
+    // The current run's final report has been handled: it is no longer current and the
+    // worker is ending by itself. Its thread is joined at the next Start, Stop or
+    // destruction, so this never waits.
+    void Finish();
+
+    // Whether `event` comes from the current run. Events of stopped or finished runs, and
+    // events not sent through a runner, answer false.
+    bool Accept(const WorkerEvent& event) const;
+
+    // A run is current: started and neither stopped nor finished.
+    bool Running() const;
+    uint64_t CurrentRun() const;
+
+private:
+    class Gate;
+
+    void JoinThread();
+
+    CancelEvent& cancel_;
+    WorkerObserver& sink_;
+    mutable std::mutex mutex_;  // guards current_ and lastRun_ against Accept from any thread
+    std::shared_ptr<Gate> current_;
+    uint64_t lastRun_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace k5::veldra
