@@ -25,28 +25,28 @@ struct SimConfig {
     uint64_t seed = 0x4B35'5349'4D00'0001;  // for junk, jitter and noise bytes
 
     // --- Faults on the text commands --------------------------------------------------------
-    bool silent = false;      // answers nothing at all
-    std::string powerAnswer{};// non-empty: the power query is answered "Main.Power=<this>"
+    bool silent = false;        // answers nothing at all
+    std::string powerAnswer{};  // non-empty: the power query is answered "Main.Power=<this>"
     std::vector<std::string> ignorePaths{};  // commands on these paths ("Dsp.Test") go unheard
     int dropTextReplies = 0;  // the next N text replies are lost (the command still acts)
 
     // --- Faults on register replies ---------------------------------------------------------
-    bool corruptChecksum = false;          // the checksum byte is off by one
-    bool wrongAddress = false;             // the reply names the next register
-    bool wrongOperation = false;           // a read is answered as a write and the other way round
-    size_t shortReply = 0;                 // non-zero: only this many bytes of the reply are sent
-    size_t noiseBytes = 0;                 // junk bytes (never FF) sent before each register reply
-    bool noiseOnly = false;                // ... or instead of it
+    bool corruptChecksum = false;  // the checksum byte is off by one
+    bool wrongAddress = false;     // the reply names the next register
+    bool wrongOperation = false;   // a read is answered as a write and the other way round
+    size_t shortReply = 0;         // non-zero: only this many bytes of the reply are sent
+    size_t noiseBytes = 0;         // junk bytes (never FF) sent before each register reply
+    bool noiseOnly = false;        // ... or instead of it
     std::optional<uint16_t> faultAddress{};  // the frame faults above hit only this register
-    bool refuseWrites = false;             // writes of STMAX, STPTE and STCLIP get no reply
-    bool readbackMismatch = false;         // reads of those three come back with bit 0 flipped
+    bool refuseWrites = false;               // writes of STMAX, STPTE and STCLIP get no reply
+    bool readbackMismatch = false;           // reads of those three come back with bit 0 flipped
 
     // --- Faults on the line -----------------------------------------------------------------
     std::chrono::milliseconds slowReplies{0};  // every reply is delayed by this much
     size_t hangUpAfter = 0;  // non-zero: the line hangs up as the Nth request arrives
 
     // --- The program around it --------------------------------------------------------------
-    bool trace = false;    // print every byte both ways to std::clog
+    bool trace = false;      // print every byte both ways to std::clog
     std::string linkPath{};  // non-empty: a symlink to the terminal, removed on stop
 };
 
