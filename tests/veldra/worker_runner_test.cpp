@@ -172,8 +172,12 @@ public:
         React({kMsgWarmUpEvent, kWarmUpCancelled, 0});
     }
     // The countdown ran out: stop the warm-up, then Next starts the calibration.
-    void CountdownOver() {
+    // `betweenRuns` runs after the warm-up has been stopped, before the calibration starts.
+    void CountdownOver(const std::function<void()>& betweenRuns = {}) {
         React({kMsgWarmUpEvent, kWarmUpFinished, 0});
+        if (betweenRuns) {
+            betweenRuns();
+        }
         StartCalibration();
     }
 
@@ -282,8 +286,8 @@ TEST(LateWarmUpReport, CommandBrokenOffByTheStopReportsNothing) {
     ASSERT_TRUE(WaitUntil([&] { return CountText(line.Sim(), "Dsp.Test=1k") >= 2; }, 5s));
 
     line.Sim().Update([](sim::SimConfig& c) { c.ignorePaths = kNoPaths; });
-    line.Link().SetTimeScale(0.01);  // only the calibration's pauses from here on
-    frame.CountdownOver();
+    // Only the calibration's pauses are shortened.
+    frame.CountdownOver([&] { line.Link().SetTimeScale(0.01); });
     EXPECT_FALSE(frame.Queued(kWarmUpError));
     ASSERT_TRUE(frame.DrainUntil(kCalibComplete, 20s));
     EXPECT_EQ(frame.dropped, 0);
