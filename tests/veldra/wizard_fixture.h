@@ -20,10 +20,8 @@
 
 namespace k5::veldra::test {
 
-using namespace std::chrono_literals;
-
-// Records what a worker reports. `onEvent` runs on the worker's thread after the event is
-// recorded, so a test can act at a chosen point of a run.
+// Records what a worker reports; `onEvent` runs on the worker's thread after each event, so
+// a test can act at a chosen point of a run.
 class RecordingObserver : public WorkerObserver {
 public:
     std::function<void(const WorkerEvent&)> onEvent;
@@ -38,7 +36,6 @@ public:
             onEvent(event);
         }
     }
-
     std::vector<WorkerEvent> Events() const {
         std::lock_guard lock(mutex_);
         return events_;
@@ -50,11 +47,6 @@ public:
         }
         return codes;
     }
-    size_t CountOf(uint32_t code) const {
-        const std::vector<uint32_t> codes = Codes();
-        return static_cast<size_t>(std::count(codes.begin(), codes.end(), code));
-    }
-    // Waits until an event with `code` has been recorded.
     bool WaitForCode(uint32_t code, std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] {
@@ -69,23 +61,20 @@ private:
     std::vector<WorkerEvent> events_;
 };
 
-// A simulated K5 with the wizard's link already open on it, as after a successful detection.
+// A simulated K5 with the wizard's link open on it, as after a successful detection.
 class SimOnLink {
 public:
-    explicit SimOnLink(sim::SimConfig config, double timeScale = 0.01) {
-        std::string error;
-        sim_ = sim::Simulator::Start(std::move(config), error);
-        if (!sim_) {
-            ADD_FAILURE() << "simulator: " << error;
-            return;
+    explicit SimOnLink(sim::SimConfig config, double timeScale = 0.01)
+        : sim_(sim::Simulator::Start(std::move(config))) {
+        if (sim_) {
+            wizard_.Port().SetDevicePathOverride(sim_->DevicePath());
+            opened_ = wizard_.Port().Open() == 1;
         }
-        wizard_.Port().SetDevicePathOverride(sim_->DevicePath());
-        opened_ = wizard_.Port().Open() == 1;
         wizard_.Link().SetTimeScale(timeScale);
     }
     ~SimOnLink() { wizard_.Port().Close(); }
 
-    bool Ready() const { return sim_ != nullptr && opened_; }
+    bool Ready() const { return sim_ && opened_; }
     sim::Simulator& Sim() { return *sim_; }
     WizardLink& Wizard() { return wizard_; }
     DeviceLink& Link() { return wizard_.Link(); }
@@ -96,19 +85,16 @@ private:
     bool opened_ = false;
 };
 
-// Maps COM1 to COM15 for the life of the object: the ports given a path lead there, every
-// other port to a path that does not exist, so the machine's own serial ports never take
-// part. Set before a worker starts and restored after it has been joined: the worker reads
-// the mapping.
+// Maps COM1 to COM15 while it lives: the listed ports to their paths, every other port to a
+// path that does not exist, so the machine's own serial ports never take part. Create it
+// before a worker starts and let it go after the worker has been joined.
 class ComPortMap {
 public:
     explicit ComPortMap(const std::vector<std::pair<unsigned, std::string>>& ports) {
         for (unsigned n = 1; n <= 15; ++n) {
             std::string path = "/nonexistent/k5-veldra-test/COM" + std::to_string(n);
             for (const auto& [port, mapped] : ports) {
-                if (port == n) {
-                    path = mapped;
-                }
+                path = port == n ? mapped : path;
             }
             env_[n - 1] = std::make_unique<k5::test::ScopedEnv>("K5_COM" + std::to_string(n), path);
         }
@@ -118,8 +104,8 @@ private:
     std::array<std::unique_ptr<k5::test::ScopedEnv>, 15> env_;
 };
 
-// Text commands the amplifier received, in order, without their carriage returns.
-inline std::vector<std::string> TextRequests(const sim::Simulator& sim) {
+// The text commands the amplifier received, in order, without their carriage returns.
+inline std::vector<std::string> Texts(const sim::Simulator& sim) {
     std::vector<std::string> texts;
     for (const sim::Request& r : sim.Requests()) {
         if (r.kind == sim::RequestKind::Text) {
@@ -129,29 +115,25 @@ inline std::vector<std::string> TextRequests(const sim::Simulator& sim) {
     return texts;
 }
 
-inline size_t CountText(const sim::Simulator& sim, std::string_view text) {
-    const std::vector<std::string> texts = TextRequests(sim);
+inline size_t Count(const sim::Simulator& sim, std::string_view text) {
+    const std::vector<std::string> texts = Texts(sim);
     return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
 }
 
-// When the amplifier first received `text` at or after `from`.
-inline std::optional<std::chrono::steady_clock::time_point> FirstRequest(
-    const sim::Simulator& sim, std::string_view text,
-    std::chrono::steady_clock::time_point from = {}) {
+// When `text` first arrived at the amplifier, and when its reply holding `reply` went out.
+inline std::optional<std::chrono::steady_clock::time_point> Received(const sim::Simulator& sim,
+                                                                     std::string_view text) {
     for (const sim::Request& r : sim.Requests()) {
-        if (r.kind == sim::RequestKind::Text && r.text == text && r.received >= from) {
+        if (r.kind == sim::RequestKind::Text && r.text == text) {
             return r.received;
         }
     }
     return std::nullopt;
 }
-
-// When the amplifier first sent a reply holding `text` (carriage returns included).
-inline std::optional<std::chrono::steady_clock::time_point> FirstReply(const sim::Simulator& sim,
-                                                                       std::string_view text) {
+inline std::optional<std::chrono::steady_clock::time_point> Answered(const sim::Simulator& sim,
+                                                                     std::string_view reply) {
     for (const sim::SentReply& r : sim.Replies()) {
-        if (std::string_view(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size())
-                .find(text) != std::string_view::npos) {
+        if (std::string(r.bytes.begin(), r.bytes.end()).find(reply) != std::string::npos) {
             return r.sent;
         }
     }
