@@ -1,5 +1,7 @@
 #include "veldra/detection.h"
 
+#include <cstdint>
+
 #include "devlink/com_port.h"
 #include "devlink/commands.h"
 
@@ -9,6 +11,10 @@ uint32_t FindAmplifier(DeviceLink& link, unsigned port, bool warmedUp) {
     CSerialComm& serial = link.Port();
     // Open() on an open record keeps the old device; the answer must come from this port.
     serial.Close();
+    // The record holds an 8-bit port number; a larger one must not wrap to another port.
+    if (port > UINT8_MAX) {
+        return kDetectOpenFailed;
+    }
     serial.SetPortNumber(static_cast<uint8_t>(port));
     if (!serial.Open()) {
         return kDetectOpenFailed;

@@ -27,7 +27,7 @@ struct DetectionResult {
 // Opens COM port n on the link's port record and asks for a K5 (and, when `warmedUp`, for
 // its power state). Returns a DetectCode 0..3; the port is left open only on kDetectFound.
 // A port still open from an earlier run is closed first, so the answer always comes from
-// port n.
+// port n; a port number the record cannot hold (above 255) cannot be opened.
 uint32_t FindAmplifier(DeviceLink& link, unsigned port, bool warmedUp);
 
 // The detection worker: probes the chosen port, or every existing port from COM1 to COM15

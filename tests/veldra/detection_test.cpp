@@ -129,7 +129,8 @@ TEST(Detection, ChosenPortHeldByAnotherRecordCannotBeOpened) {
     holder.Close();
 }
 
-// A record still open on one port must not answer for another.
+// A record still open on one port, or a port number that would wrap, must not answer for
+// another port.
 TEST(Detection, FindAmplifierAnswersForTheRequestedPortOnly) {
     auto k5 = sim::Simulator::Start({});
     auto silent = sim::Simulator::Start({.silent = true});
@@ -139,6 +140,7 @@ TEST(Detection, FindAmplifierAnswersForTheRequestedPortOnly) {
     ASSERT_EQ(FindAmplifier(wizard.Link(), 1, false), kDetectFound);
     EXPECT_EQ(FindAmplifier(wizard.Link(), 2, false), kDetectNoK5);
     EXPECT_EQ(wizard.Port().IsOpen(), 0);
+    EXPECT_EQ(FindAmplifier(wizard.Link(), 257, false), kDetectOpenFailed);  // not COM1
 }
 
 // Stopped during the search: no further port is opened and nothing is reported.
