@@ -124,19 +124,5 @@ TEST(K5simProgram, BadUsageExitsWithTwo) {
     }
 }
 
-TEST(K5simProgram, HelpListsTheOptions) {
-    Running sim = Spawn({"--help"});
-    ASSERT_GT(sim.pid, 0);
-    std::string text;
-    for (int i = 0; i < 200; ++i) {  // the help text is a few dozen lines
-        text += ReadLine(sim.out, milliseconds(5000)) + "\n";
-    }
-    EXPECT_EQ(WaitExit(sim.pid, milliseconds(5000)), 0);
-    for (const char* option : {"--link", "--trace", "--hang-up-after", "--readback-mismatch"}) {
-        EXPECT_NE(text.find(option), std::string::npos) << option;
-    }
-    ::close(sim.out);
-}
-
 }  // namespace
 }  // namespace k5::sim
