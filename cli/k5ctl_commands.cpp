@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/interrupt_watch.h"
+#include "cli/k5ctl_wizard.h"
 #include "devlink/cancel_event.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
@@ -95,9 +96,19 @@ int Configure(const Options& options, DeviceLink& link, std::FILE* out, std::FIL
 }  // namespace
 
 int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    if (options.command == Command::Help) {
-        Print(out, UsageText());
-        return kExitOk;
+    switch (options.command) {
+        case Command::Help:
+            Print(out, UsageText());
+            return kExitOk;
+        // The wizard's procedures open the port themselves, through detection.
+        case Command::Detect:
+            return RunDetectCommand(options, out);
+        case Command::WarmUp:
+            return RunWarmUpCommand(options, out);
+        case Command::Calibrate:
+            return RunCalibrateCommand(options, out);
+        default:
+            break;
     }
 
     CSerialComm port(static_cast<uint8_t>(options.port));
@@ -135,7 +146,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             status = ok ? kExitOk : kExitFailed;
             break;
         }
-        case Command::Help:
+        default:
             break;
     }
     port.Close();

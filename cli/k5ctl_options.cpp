@@ -36,6 +36,7 @@ constexpr std::array<SettingOption, 10> kSettingOptions = {{
 
 constexpr std::string_view kUsage =
     "Usage: k5ctl (--port N | --device PATH) COMMAND [options]\n"
+    "       k5ctl [--port N] (detect [--warmed-up] | warm-up [--minutes M] | calibrate)\n"
     "\n"
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
     "\n"
@@ -63,6 +64,23 @@ constexpr std::string_view kUsage =
     "  reset-registers   restore the amplifier's register defaults; prints\n"
     "                    \"Set AMP regsiters to default values: OK\" (exit 0) or\n"
     "                    \"Set AMP regsiters to default values: Error!\" (exit 1)\n"
+    "\n"
+    "The calibration wizard's procedures; they name COM ports only, and --port 0 or no port\n"
+    "searches COM1 to COM15 as the wizard's \"Auto Detect\" does. Each prints the wizard's\n"
+    "page texts with every \"\\n\\r\" written as a line feed:\n"
+    "  detect [--warmed-up]\n"
+    "                    look for a K5 (with --warmed-up it must also be powered on); prints\n"
+    "                    \"Looking for K5...\" and the result; exit 0 when a K5 was found,\n"
+    "                    otherwise 10 + the result code (10 port not opened, 11 no K5,\n"
+    "                    12 not powered on, 14 none found on COM1 to COM15)\n"
+    "  warm-up [--minutes M]\n"
+    "                    detect, then keep the K5 on in its test state for M minutes\n"
+    "                    [10], printing the countdown once a minute and the outcome;\n"
+    "                    exit 0, 14 on a warm-up error, 130 after Ctrl-C (the K5 is muted)\n"
+    "  calibrate         detect a powered K5, then run the five-step calibration; prints\n"
+    "                    the step log and the final progress; exit 0 when it completes,\n"
+    "                    otherwise its final code (1 failed, 2 cancelled, 5 wrong load,\n"
+    "                    9 read-back mismatch, 11 power-off failed). Ctrl-C cancels it.\n"
     "\n"
     "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n"
     "  --pmax W              maximum power, 0 to 1000 [500]\n"
@@ -94,11 +112,11 @@ ParseResult Refuse(std::string message) {
     return result;
 }
 
+// 0 to 255; whether 0 is allowed depends on the command.
 std::optional<unsigned> ParsePortNumber(std::string_view text) {
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > 255) {
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 255) {
         return std::nullopt;
     }
     return value;
@@ -129,6 +147,8 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     std::array<std::optional<std::string_view>, kSettingOptions.size()> settingTexts;
     bool haveBurnInState = false;
     bool haveReport = false;
+    bool portZero = false;
+    std::optional<int> minutes;
 
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
@@ -169,6 +189,7 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 if (!port) {
                     return Refuse("k5ctl: --port takes a COM port number from 1 to 255");
                 }
+                portZero = *port == 0;
                 options.port = *port;
             } else {
                 if (value->empty()) {
@@ -186,6 +207,26 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 return Refuse("k5ctl: --time-scale takes a number of 0 or more");
             }
             options.timeScale = *scale;
+            continue;
+        }
+        if (arg == "--warmed-up" && !inlineValue) {
+            options.warmedUp = true;
+            continue;
+        }
+        if (arg == "--minutes") {
+            const std::optional<std::string_view> value = takeValue();
+            int m = -1;
+            if (value) {
+                const auto [end, ec] =
+                    std::from_chars(value->data(), value->data() + value->size(), m);
+                if (ec != std::errc() || end != value->data() + value->size()) {
+                    m = -1;
+                }
+            }
+            if (m < 0 || m > 999) {
+                return Refuse("k5ctl: --minutes takes a whole number of minutes from 0 to 999");
+            }
+            minutes = m;
             continue;
         }
         if (arg == "--report") {
@@ -226,6 +267,12 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 command = Command::BurnIn;
             } else if (arg == "reset-registers") {
                 command = Command::ResetRegisters;
+            } else if (arg == "detect") {
+                command = Command::Detect;
+            } else if (arg == "warm-up") {
+                command = Command::WarmUp;
+            } else if (arg == "calibrate") {
+                command = Command::Calibrate;
             } else {
                 return Refuse("k5ctl: unknown command " + std::string(arg));
             }
@@ -242,9 +289,24 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     if (!command) {
         return Refuse("k5ctl: no command given");
     }
-    if (!haveLine) {
+    if (IsWizardCommand(*command)) {
+        if (!options.device.empty()) {
+            return Refuse(
+                "k5ctl: the wizard's commands name COM ports: use --port N (K5_COM<N> maps a "
+                "device to port N)");
+        }
+    } else if (!haveLine) {
         return Refuse("k5ctl: give the line with --port N or --device PATH");
+    } else if (portZero) {
+        return Refuse("k5ctl: --port takes a COM port number from 1 to 255");
     }
+    if (options.warmedUp && *command != Command::Detect) {
+        return Refuse("k5ctl: --warmed-up belongs to detect");
+    }
+    if (minutes && *command != Command::WarmUp) {
+        return Refuse("k5ctl: --minutes belongs to warm-up");
+    }
+    options.minutes = minutes.value_or(options.minutes);
     if (*command == Command::BurnIn && !haveBurnInState) {
         return Refuse("k5ctl: burn-in takes on or off");
     }

@@ -16,8 +16,8 @@ namespace k5::sim {
 struct SimConfig {
     // --- The amplifier ---------------------------------------------------------------------
     std::string model = "K5";  // answered to "Main.Model?"; another name is the wrong-model fault
-    uint32_t left = 700;       // conductance reading of the left channel (low 12 bits are used)
-    uint32_t right = 720;      // conductance reading of the right channel
+    uint32_t left = 760;       // conductance reading of the left channel (low 12 bits are used)
+    uint32_t right = 760;      // conductance reading of the right channel
     bool standby = false;      // start in standby; changing it at run time switches the power
     std::chrono::milliseconds switchOnDelay{20};  // from standby to on; the echo comes then
     bool junk = true;     // bits 12-31 of the conductance registers carry changing junk

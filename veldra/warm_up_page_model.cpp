@@ -25,7 +25,7 @@ void WarmUpPageModel::Apply(uint32_t code) {
             dots_ = 0;
             dotsRunning_ = false;
             progress_ = kWarmUpInitializedText;
-            minutes_ = kMinutes;
+            minutes_ = countdownMinutes_;
             seconds_ = 0;
             countdownRunning_ = true;
             countdown_ = CountdownText(minutes_, seconds_);

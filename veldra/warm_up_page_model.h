@@ -16,6 +16,9 @@ public:
 
     // The page is entered: the progress line restarts and the dots timer should run.
     void Show();
+    // The countdown's length in minutes, 10 unless a caller shortens it (the headless runner's
+    // --minutes, tests); the page texts stay as they are.
+    void SetCountdownMinutes(int minutes) { countdownMinutes_ = minutes < 0 ? 0 : minutes; }
     // A warm-up event forwarded by the frame (14, 15, 16); other codes change nothing.
     void Apply(uint32_t code);
     // One tick of the dots timer.
@@ -36,6 +39,7 @@ private:
     std::string progress_;
     std::string countdown_;
     std::string outcome_;
+    int countdownMinutes_ = kMinutes;
     int dots_ = 0;
     int minutes_ = 0;
     int seconds_ = 0;

@@ -1,10 +1,6 @@
 // Runs the built k5ctl against a simulated K5, as a production script would.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,101 +11,23 @@
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/support/child_process.h"
 #include "torvik/result_texts.h"
-
-extern char** environ;
 
 namespace k5::cli {
 namespace {
 
-struct Outcome {
-    int exitStatus = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = test::ChildOutcome;
 
-// A running k5ctl with its standard output and error on pipes.
-class K5ctl {
+// k5ctl with these arguments, running.
+class K5ctl : public test::ChildProcess {
 public:
-    explicit K5ctl(std::vector<std::string> args) {
+    explicit K5ctl(std::vector<std::string> args) : ChildProcess(WithProgram(std::move(args))) {}
+
+    static std::vector<std::string> WithProgram(std::vector<std::string> args) {
         args.insert(args.begin(), K5CTL_PATH);
-        int outPipe[2];
-        int errPipe[2];
-        if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-        posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-        posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(outPipe[1]);
-        close(errPipe[1]);
-        out_ = outPipe[0];
-        err_ = errPipe[0];
+        return args;
     }
-    ~K5ctl() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-        close(err_);
-    }
-
-    bool Started() const { return pid_ > 0; }
-
-    // Reads standard output until it holds `text` or the program closes it.
-    bool WaitForOutput(std::string_view text) {
-        while (outcome_.out.find(text) == std::string::npos) {
-            if (!ReadSome(out_, outcome_.out)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    void Signal(int signal) { kill(pid_, signal); }
-
-    Outcome Finish() {
-        while (ReadSome(out_, outcome_.out)) {
-        }
-        while (ReadSome(err_, outcome_.err)) {
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        outcome_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        return outcome_;
-    }
-
-private:
-    // False at end of file. The program is expected to finish; ctest's time-out guards the
-    // rest.
-    static bool ReadSome(int fd, std::string& into) {
-        char buffer[4096];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            return false;
-        }
-        into.append(buffer, static_cast<size_t>(got));
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    Outcome outcome_;
 };
 
 Outcome RunK5ctl(std::vector<std::string> args) {
