@@ -78,10 +78,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     k5::CSerialComm port;
-    k5::SerialSettings settings;
-    port.GetSettings(settings);
-    settings.baudRateIndex = k5::kBaudIndex115200;
-    port.SetSettings(settings);
+    k5::SelectAmplifierBaudRate(port);
     port.SetDevicePathOverride(sim->DevicePath());
     if (!port.Open()) {
         std::fprintf(stderr, "cannot open %s: %s\n", sim->DevicePath().c_str(),

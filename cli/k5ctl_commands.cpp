@@ -112,10 +112,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     }
 
     CSerialComm port(static_cast<uint8_t>(options.port));
-    SerialSettings lineSettings;
-    port.GetSettings(lineSettings);
-    lineSettings.baudRateIndex = kBaudIndex115200;
-    port.SetSettings(lineSettings);
+    SelectAmplifierBaudRate(port);
     port.SetDevicePathOverride(options.device);
     if (!port.Open()) {
         Print(err, "Port error: " + port.LastErrorText() + "\n");

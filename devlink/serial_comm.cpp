@@ -57,4 +57,11 @@ uint32_t CSerialComm::Read(uint8_t* buffer, uint32_t maxCount) {
     return static_cast<uint32_t>(port_.Read(buffer, maxCount, interval, total));
 }
 
+void SelectAmplifierBaudRate(CSerialComm& port) {
+    SerialSettings settings;
+    port.GetSettings(settings);
+    settings.baudRateIndex = kBaudIndex115200;
+    port.SetSettings(settings);
+}
+
 }  // namespace k5

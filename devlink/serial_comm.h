@@ -47,4 +47,8 @@ private:
     SerialPort port_;
 };
 
+// Both programs run the line at 115200 baud: they take the settings out of a fresh record,
+// select that rate and put them back before the first Open.
+void SelectAmplifierBaudRate(CSerialComm& port);
+
 }  // namespace k5

@@ -6,10 +6,7 @@
 namespace k5::veldra {
 
 WizardLink::WizardLink() {
-    SerialSettings settings;
-    port_.GetSettings(settings);
-    settings.baudRateIndex = kBaudIndex115200;
-    port_.SetSettings(settings);
+    SelectAmplifierBaudRate(port_);
 }
 
 void MuteAmplifier(DeviceLink& link) {

@@ -30,9 +30,7 @@ protected:
     void Start(ScriptedPeer::Handler handler,
                int attempts = DeviceLink::kConfigurationToolAttempts) {
         peer = std::make_unique<ScriptedPeer>(std::move(handler));
-        SerialSettings s;
-        s.baudRateIndex = kBaudIndex115200;
-        port.SetSettings(s);
+        SelectAmplifierBaudRate(port);
         port.SetDevicePathOverride(peer->DevicePath());
         ASSERT_EQ(port.Open(), 1) << port.LastErrorText();
         link.SetCommandAttempts(attempts);

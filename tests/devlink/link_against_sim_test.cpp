@@ -24,9 +24,7 @@ protected:
         std::string error;
         amp = Simulator::Start(std::move(config), error);
         ASSERT_TRUE(amp) << error;
-        SerialSettings s;
-        s.baudRateIndex = kBaudIndex115200;
-        port.SetSettings(s);
+        SelectAmplifierBaudRate(port);
         port.SetDevicePathOverride(amp->DevicePath());
         ASSERT_EQ(port.Open(), 1) << port.LastErrorText();
         link.SetCommandAttempts(attempts);

@@ -22,10 +22,7 @@ public:
         if (!sim_) {
             return;
         }
-        SerialSettings settings;
-        port_.GetSettings(settings);
-        settings.baudRateIndex = kBaudIndex115200;
-        port_.SetSettings(settings);
+        SelectAmplifierBaudRate(port_);
         port_.SetDevicePathOverride(sim_->DevicePath());
         opened_ = port_.Open() == 1;
         link_.SetTimeScale(kFastTimeScale);
