@@ -22,7 +22,7 @@ run_preset tsan
 
 echo "=== fuzzing, ${fuzz_seconds} s per target"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz --target fuzz_reply fuzz_sim_parser
 for target in fuzz_reply fuzz_sim_parser; do
   corpus="build/fuzz/corpus/$target"
   mkdir -p "$corpus"
