@@ -27,8 +27,9 @@ TEST(CalibrationMath, WorkedExamplesWithDefaultSettings) {
         EXPECT_EQ(v.stpte, e.stpte);
         EXPECT_EQ(v.stclip, 0x0C000000u);
     }
-    EXPECT_DOUBLE_EQ(CalculateCalibration(760, ConfigSettings().TakeUserSettings()).coeff2,
-                     1264.64);
+    const CalibrationValues middle = CalculateCalibration(760, ConfigSettings().TakeUserSettings());
+    EXPECT_EQ(middle.k, 1.0);
+    EXPECT_DOUBLE_EQ(middle.coeff2, 1264.64);
     EXPECT_DOUBLE_EQ(CalculateCalibration(550, ConfigSettings().TakeUserSettings()).k, 1.105);
 }
 
@@ -36,9 +37,15 @@ TEST(CalibrationMath, WorkedExamplesWithDefaultSettings) {
 // the configuration tool does, lands this case just below 1178 and truncates to 1177.
 TEST(CalibrationMath, PcTermKeepsItsOwnGrouping) {
     UserSettings s = ConfigSettings().TakeUserSettings();
+    s.pmax = 2530;
     s.pc = 625;
+    s.ip = 188;
     s.pref = 1404;
-    EXPECT_EQ(CalculateCalibration(900, s).calcPc, 1178u);
+    const CalibrationValues v = CalculateCalibration(900, s);
+    EXPECT_EQ(v.calcPc, 1178u);
+    // The other two terms take their own settings, not the defaults.
+    EXPECT_EQ(v.calcPmax, 5838u);
+    EXPECT_EQ(v.calcIp, 3593u);
 }
 
 TEST(CalibrationMath, ClipLadderTakesTheStepOfAThresholdItLandsOn) {
@@ -52,7 +59,8 @@ TEST(CalibrationMath, ClipLadderTakesTheStepOfAThresholdItLandsOn) {
         {0.0f, 0x1F},
         {0.3125f, 0x1E},
         {std::nextafter(0.75f, 1.0f), 0x0F},  // just above a threshold: the next step down
-        {0.9f, 0x06},                         // the float nearest 0.9 is below 58/64
+        {std::nextafter(0.28125f, 1.0f), 0x1E},
+        {0.9f, 0x06},  // the float nearest 0.9 is below 58/64
         {1.5f, 0x01},
         {std::numeric_limits<float>::quiet_NaN(), 0x01},  // beyond the ladder
     };
@@ -63,13 +71,27 @@ TEST(CalibrationMath, ClipLadderTakesTheStepOfAThresholdItLandsOn) {
 
 TEST(CalibrationMath, BalanceAndTruncationEdges) {
     EXPECT_FALSE(ChannelsUnbalanced(700, 759));
+    EXPECT_TRUE(ChannelsUnbalanced(700, 760));  // a difference of exactly 60 is too much
     EXPECT_TRUE(ChannelsUnbalanced(760, 700));
+    EXPECT_EQ(Coeff0(700, 701), 700u);  // the mean truncates
+    EXPECT_EQ(Coeff0(4095, 4095), 4095u);
+    EXPECT_EQ(TruncateToUnsigned(839.999), 839u);
     EXPECT_EQ(TruncateToUnsigned(4294967295.5), 4294967295u);
     EXPECT_EQ(TruncateToUnsigned(4294967296.0), 0u);
+    EXPECT_EQ(TruncateToUnsigned(-0.5), 0u);
     EXPECT_EQ(TruncateToUnsigned(-3.0), 0u);
     EXPECT_EQ(TruncateToUnsigned(std::numeric_limits<double>::quiet_NaN()), 0u);
     // Far above the accepted range k turns negative; the fields must still be defined.
-    EXPECT_EQ(CalculateCalibration(4095, ConfigSettings().TakeUserSettings()).calcPc, 0u);
+    const CalibrationValues far = CalculateCalibration(4095, ConfigSettings().TakeUserSettings());
+    EXPECT_LT(far.k, 0.0);
+    EXPECT_EQ(far.calcPmax, 8190u);
+    EXPECT_EQ(far.calcPc, 0u);
+}
+
+TEST(CalibrationMath, RegisterLayouts) {
+    EXPECT_EQ(ComposeStmax(0, 0), 0xD000D000u);
+    EXPECT_EQ(ComposeStpte(0x28A, 2, 2, 5), 0x0054228Au);  // the amplifier's default STPTE
+    EXPECT_EQ(ComposeStmax(0x5DC, 0x226), 0xD226D5DCu);    // and its default STMAX
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "devlink/registers.h"
@@ -36,6 +37,12 @@ std::vector<uint32_t> KeyWrites(const sim::Simulator& sim) {
         }
     }
     return codes;
+}
+
+size_t RegisterFrames(const sim::Simulator& sim) {
+    const std::vector<sim::Request> requests = sim.Requests();
+    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
+                                             [](const sim::Request& r) { return r.IsFrame(); }));
 }
 
 const std::string kStart = "Starting the calibration!\n\r\n\r";
@@ -83,8 +90,40 @@ TEST(Calibration, SuccessfulRunReportsEveryStepTickAndPowersOff) {
     EXPECT_EQ(KeyWrites(line.Sim()), (std::vector<uint32_t>{kKeyWriteUnlock, kKeyWriteLock}));
     EXPECT_EQ(settings.registers[kEntryLeftConductance].value, 760u);
     EXPECT_EQ(settings.registers[kEntryRightConductance].value, 760u);
+    EXPECT_EQ(settings.calcPmax, 1520u);
+    EXPECT_EQ(settings.calcPc, 667u);
     EXPECT_EQ(settings.calcIp, 839u);
     EXPECT_EQ(settings.registers[kEntryStmax].value, 0xD226D5DCu);  // entries 2, 3 untouched
+}
+
+// Where each step line puts the bar, and how far that step's ticks take it: the bar just
+// before and just after each step line, and at the end.
+TEST(Calibration, ProgressBarReachesEachStepsMarks) {
+    SimOnLink line({.left = 700, .right = 720});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    CalibrationPageModel finished;
+    ASSERT_EQ(Calibrate(line, settings, observer, finished), kCalibComplete);
+
+    const auto isStepLine = [](uint32_t code) {
+        return code == kCalibMeasuring || code == kCalibCalculating || code == kCalibConfiguring ||
+               code == kCalibVerifying || code == kCalibPoweringOff;
+    };
+    CalibrationPageModel page;
+    page.Show();
+    std::vector<int> aroundJumps;
+    for (uint32_t code : observer.Codes()) {
+        if (isStepLine(code)) {
+            aroundJumps.push_back(page.Position());
+        }
+        page.Apply(code);
+        if (isStepLine(code)) {
+            aroundJumps.push_back(page.Position());
+        }
+    }
+    EXPECT_EQ(aroundJumps, (std::vector<int>{8, 10, 25, 30, 45, 60, 68, 80, 94, 98}));
+    EXPECT_EQ(page.Position(), 100);
 }
 
 // Each way a run ends early: the final code (the only one, and the last report), where the
@@ -131,8 +170,22 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"LeftOutOfRange", {.left = 400}, kCalibBadLoad, 25, kStep2 + kFailedLoad, {}},
         Ending{
             "SixtyApart", {.left = 700, .right = 760}, kCalibBadLoad, 25, kStep2 + kFailedLoad, {}},
+        Ending{"SixtyApartTheOtherWay",
+               {.left = 760, .right = 700},
+               kCalibBadLoad,
+               25,
+               kStep2 + kFailedLoad,
+               {}},
         Ending{"CorruptRegisterReplies",
                {.corruptChecksum = true},
+               kCalibFailed,
+               15,
+               kStep2 + kFailedCheck,
+               {}},
+        // Four commands and the first register read; the line goes as the second read
+        // arrives, after one tick for the left channel.
+        Ending{"LineHangsUpMidMeasurement",
+               {.hangUpAfter = 6},
                kCalibFailed,
                15,
                kStep2 + kFailedCheck,
@@ -167,6 +220,7 @@ struct Stop {
     uint32_t code;
     int position;
     size_t keys;
+    bool framesSent;  // whether any register frame reached the amplifier
 };
 
 class CalibrationStop : public testing::TestWithParam<Stop> {};
@@ -186,16 +240,18 @@ TEST_P(CalibrationStop, EndsWhereTheRequestIsSeen) {
     EXPECT_EQ(Calibrate(line, settings, observer, page), c.code);
     EXPECT_EQ(page.Position(), c.position);
     EXPECT_EQ(KeyWrites(line.Sim()).size(), c.keys);
+    EXPECT_EQ(RegisterFrames(line.Sim()) > 0, c.framesSent);
     EXPECT_FALSE(line.Wizard().Cancel().IsSet());
     EXPECT_EQ(page.Log().ends_with("...  Cancelled\n\r\n\r"), c.code == kCalibCancelled);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, CalibrationStop,
-    testing::Values(Stop{"BeforeMeasuring", kCalibMeasuring, kCalibCancelled, 10, 0},
-                    Stop{"BeforeCalculating", kCalibCalculating, kCalibCancelled, 30, 0},
-                    Stop{"BeforeVerifying", kCalibVerifying, kCalibCancelled, 80, 1},
-                    Stop{"InsideTheFirstCommand", kCalibInitializing, kCalibFailed, 2, 0}),
+    testing::Values(Stop{"BeforeMeasuring", kCalibMeasuring, kCalibCancelled, 10, 0, false},
+                    Stop{"BeforeCalculating", kCalibCalculating, kCalibCancelled, 30, 0, true},
+                    Stop{"BeforeConfiguring", kCalibConfiguring, kCalibCancelled, 60, 0, true},
+                    Stop{"BeforeVerifying", kCalibVerifying, kCalibCancelled, 80, 1, true},
+                    Stop{"InsideTheFirstCommand", kCalibInitializing, kCalibFailed, 2, 0, false}),
     [](const testing::TestParamInfo<Stop>& param) { return param.param.name; });
 
 TEST(Calibration, LeftOutOfRangeStillMeasuresAndStoresTheRight) {
@@ -208,6 +264,33 @@ TEST(Calibration, LeftOutOfRangeStillMeasuresAndStoresTheRight) {
     ASSERT_EQ(Calibrate(line, settings, observer, page), kCalibBadLoad);
     EXPECT_EQ(settings.registers[kEntryLeftConductance].value, 777u);
     EXPECT_EQ(settings.registers[kEntryRightConductance].value, 720u);
+    size_t rightReads = 0;
+    for (const sim::Request& r : line.Sim().Requests()) {
+        rightReads += r.kind == sim::RequestKind::ReadRegister && r.address == kRegRightHighCont;
+    }
+    EXPECT_GE(rightReads, 16u);
+}
+
+// A difference of 59 is still balanced, whichever channel reads higher: the run passes the
+// balance check into step 3, where a stop ends it.
+TEST(Calibration, ReadingsFiftyNineApartPassTheBalanceCheckInEitherOrder) {
+    for (auto [left, right] : {std::pair{700u, 759u}, std::pair{759u, 700u}}) {
+        SCOPED_TRACE(left);
+        SimOnLink line({.left = left, .right = right});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        observer.onEvent = [&](const WorkerEvent& e) {
+            if (e.code == kCalibCalculating) {
+                line.Wizard().Cancel().Set();
+            }
+        };
+        CalibrationPageModel page;
+        EXPECT_EQ(Calibrate(line, settings, observer, page), kCalibCancelled);
+        EXPECT_EQ(page.Position(), 30);
+        EXPECT_EQ(settings.registers[kEntryLeftConductance].value, left);
+        EXPECT_EQ(settings.registers[kEntryRightConductance].value, right);
+    }
 }
 
 TEST(Calibration, MeasuresTheRegistersTheRecordNamesAndAveragesDown) {

@@ -13,6 +13,7 @@
 namespace k5::veldra {
 namespace {
 
+using namespace std::chrono_literals;
 using test::ComPortMap;
 using test::Count;
 using test::RecordingObserver;
@@ -20,11 +21,18 @@ using test::RecordingObserver;
 const std::string kDoubleCheck =
     "Please double check the connection to the PC and the COM port selection then try again.\n\r";
 
-// Runs detection on its own thread, as the frame does; the one event it reported.
+// Runs detection on its own thread, as the frame does; the one event it reported. What the
+// worker returns must be what it reported.
 std::vector<WorkerEvent> Detect(WizardLink& wizard, const DetectionRequest& request) {
     RecordingObserver observer;
-    std::thread([&] { RunDetection(wizard.Link(), request, observer); }).join();
-    return observer.Events();
+    DetectionResult result;
+    std::thread([&] { result = RunDetection(wizard.Link(), request, observer); }).join();
+    const std::vector<WorkerEvent> events = observer.Events();
+    if (events.size() == 1) {
+        EXPECT_EQ(result.code, events[0].code);
+        EXPECT_EQ(result.port, events[0].param);
+    }
+    return events;
 }
 
 TEST(Detection, SearchPassesSilentAndWrongModelPortsToTheK5OnCom3) {
@@ -65,7 +73,23 @@ TEST(Detection, SearchWithNoPortsAtAllFindsNothing) {
     EXPECT_EQ(Detect(wizard, {}),
               (std::vector<WorkerEvent>{{kMsgDetectDone, kDetectNoneFound, 16}}));
     EXPECT_EQ(wizard.Port().IsOpen(), 0);
-    EXPECT_EQ(DetectionResultText(kDetectNoneFound, 16), "Can not find K5.\n\r\n\r" + kDoubleCheck);
+    DetectPageModel page;
+    page.Show();
+    page.Apply(kDetectNoneFound, kNoPortFound);
+    EXPECT_EQ(page.Text(), "Looking for K5...\n\r\n\rCan not find K5.\n\r\n\r" + kDoubleCheck);
+}
+
+TEST(Detection, SearchProbesOnlyComOneToFifteenThatExist) {
+    ComPortMap ports({});
+    WizardLink wizard;
+    std::vector<unsigned> probed;
+    EXPECT_EQ(Detect(wizard, {.portExists =
+                                  [&](unsigned n) {
+                                      probed.push_back(n);
+                                      return 0;
+                                  }}),
+              (std::vector<WorkerEvent>{{kMsgDetectDone, kDetectNoneFound, kNoPortFound}}));
+    EXPECT_EQ(probed, (std::vector<unsigned>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
 }
 
 TEST(Detection, WarmedUpSearchStopsAtAK5InStandby) {
@@ -77,6 +101,8 @@ TEST(Detection, WarmedUpSearchStopsAtAK5InStandby) {
     EXPECT_EQ(Detect(wizard, {.warmedUp = true}),
               (std::vector<WorkerEvent>{{kMsgDetectDone, kDetectNotPoweredOn, 2}}));
     EXPECT_EQ(wizard.Port().IsOpen(), 0);
+    EXPECT_TRUE(standby->WaitForRequests(3, 2s));   // the model query, then the power query
+    EXPECT_EQ(Count(*standby, "Main.Power?"), 2u);  // twice
     EXPECT_TRUE(powered->Requests().empty());
     EXPECT_EQ(DetectionResultText(kDetectNotPoweredOn, 2),
               "Find K5 on COM2.\n\r\n\rBut the K5 has not been powered on.Please power on K5 "
@@ -107,9 +133,11 @@ TEST_P(DetectionOnChosenPort, ReportsForThatPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, DetectionOnChosenPort,
-    testing::Values(Chosen{"StandbyNotWarmedUp", {.standby = true}, false, kDetectFound},
+    testing::Values(Chosen{"K5", {}, false, kDetectFound},
+                    Chosen{"StandbyNotWarmedUp", {.standby = true}, false, kDetectFound},
                     Chosen{"StandbyWarmedUp", {.standby = true}, true, kDetectNotPoweredOn},
                     Chosen{"OnWarmedUp", {}, true, kDetectFound},
+                    Chosen{"Silent", {.silent = true}, false, kDetectNoK5},
                     Chosen{"WrongModel", {.model = "K50"}, false, kDetectNoK5},
                     Chosen{"FirstAnswerLost", {.dropTextReplies = 1}, false, kDetectFound}),
     [](const testing::TestParamInfo<Chosen>& param) { return param.param.name; });
@@ -123,9 +151,24 @@ TEST(Detection, ChosenPortHeldByAnotherRecordCannotBeOpened) {
     WizardLink wizard;
     EXPECT_EQ(Detect(wizard, {.port = 5}),
               (std::vector<WorkerEvent>{{kMsgDetectDone, kDetectOpenFailed, 5}}));
+    EXPECT_EQ(wizard.Port().IsOpen(), 0);
     EXPECT_TRUE(amp->Requests().empty());
     EXPECT_EQ(DetectionResultText(kDetectOpenFailed, 5),
               "Can not open COM5.\n\r\n\r" + kDoubleCheck);
+    holder.Close();
+}
+
+TEST(Detection, SearchSkipsAPortHeldElsewhere) {
+    auto held = sim::Simulator::Start({});
+    auto free = sim::Simulator::Start({});
+    ASSERT_TRUE(held && free);
+    ComPortMap ports({{1, held->DevicePath()}, {4, free->DevicePath()}});
+    CSerialComm holder(1);
+    ASSERT_EQ(holder.Open(), 1) << holder.LastErrorText();
+    WizardLink wizard;
+    EXPECT_EQ(Detect(wizard, {}), (std::vector<WorkerEvent>{{kMsgDetectDone, kDetectFound, 4}}));
+    EXPECT_EQ(wizard.Port().PortNumber(), 4);
+    wizard.Port().Close();
     holder.Close();
 }
 
@@ -140,19 +183,23 @@ TEST(Detection, FindAmplifierAnswersForTheRequestedPortOnly) {
     ASSERT_EQ(FindAmplifier(wizard.Link(), 1, false), kDetectFound);
     EXPECT_EQ(FindAmplifier(wizard.Link(), 2, false), kDetectNoK5);
     EXPECT_EQ(wizard.Port().IsOpen(), 0);
+    EXPECT_TRUE(silent->WaitForRequests(2, 2s));
+    EXPECT_EQ(Count(*silent, "Main.Model?"), 2u);
     EXPECT_EQ(FindAmplifier(wizard.Link(), 257, false), kDetectOpenFailed);  // not COM1
 }
 
-// Stopped during the search: no further port is opened and nothing is reported.
+// Stopped during the search: the port being tried is finished, no further port is opened
+// and nothing is reported.
 TEST(Detection, StopRequestEndsTheSearchSilently) {
     class Stoppable : public RecordingObserver {
     public:
         bool StopRequested() const override { return stop; }
         std::atomic<bool> stop{false};
     };
+    auto silent = sim::Simulator::Start({.silent = true});
     auto k5 = sim::Simulator::Start({});
-    ASSERT_TRUE(k5);
-    ComPortMap ports({{3, k5->DevicePath()}});
+    ASSERT_TRUE(silent && k5);
+    ComPortMap ports({{1, silent->DevicePath()}, {3, k5->DevicePath()}});
     WizardLink wizard;
     Stoppable observer;
     const DetectionRequest request{.portExists = [&](unsigned n) {
@@ -161,6 +208,9 @@ TEST(Detection, StopRequestEndsTheSearchSilently) {
     }};
     std::thread([&] { RunDetection(wizard.Link(), request, observer); }).join();
     EXPECT_TRUE(observer.Events().empty());
+    EXPECT_EQ(wizard.Port().IsOpen(), 0);
+    EXPECT_TRUE(silent->WaitForRequests(2, 2s));
+    EXPECT_EQ(Count(*silent, "Main.Model?"), 2u);  // COM1 was tried before the stop
     EXPECT_TRUE(k5->Requests().empty());
 }
 

@@ -90,6 +90,32 @@ TEST(WarmUp, AmplifierInStandbyGetsTheTestStateAbout14sAfterTheSwitchOnEcho) {
     // On top of the 1410 ms: what is left of the pause after the echo, and the read's tail.
     EXPECT_GE(FromAnswerToTestState(line.Sim()), 1410ms);
     EXPECT_LE(FromAnswerToTestState(line.Sim()), 1900ms);
+    EXPECT_EQ(line.Sim().State().power, sim::Power::On);
+}
+
+TEST(WarmUp, KeepAliveRepeatsPowerAndTestStateUntilStopped) {
+    SimOnLink line({}, 0.05);  // a 50 ms keep-alive pause
+    ASSERT_TRUE(line.Ready());
+    Observer observer;
+    WarmUpWorker worker(line, observer);
+    // The power query and the test state, then three keep-alive passes.
+    ASSERT_TRUE(line.Sim().WaitForRequests(4 + 12, 5s));
+    // Most likely inside a command: the command fails, and the worker takes it as the stop.
+    observer.Stop(line.Wizard().Cancel());
+    EXPECT_EQ(worker.Join(), WarmUpEnd::Stopped);
+    EXPECT_EQ(observer.Codes(), std::vector<uint32_t>{kWarmUpRunning});
+
+    const std::vector<sim::Request> requests = line.Sim().Requests();
+    ASSERT_GE(requests.size(), 4u + 12u);
+    const std::string cycle[] = {"Main.Power=On", "Main.Source=Coax1", "Dsp.Test=1k",
+                                 "Main.Volume=-8"};
+    for (size_t i = 4; i < 4 + 12; ++i) {
+        EXPECT_EQ(requests[i].text, cycle[i % 4]) << i;
+    }
+    // Each pass waits its pause after the last command of the one before.
+    for (size_t last : {3u, 7u, 11u}) {
+        EXPECT_GE(requests[last + 1].received - requests[last].received, 50ms) << last;
+    }
 }
 
 TEST(WarmUp, StopSeenInTheKeepAlivePauseEndsSilently) {
@@ -102,12 +128,19 @@ TEST(WarmUp, StopSeenInTheKeepAlivePauseEndsSilently) {
     EXPECT_EQ(worker.Join(), WarmUpEnd::Stopped);
     EXPECT_EQ(observer.Codes(), std::vector<uint32_t>{kWarmUpRunning});
     EXPECT_EQ(Count(line.Sim(), "Main.Power=On"), 0u);
+    EXPECT_FALSE(line.Wizard().Cancel().IsSet());  // the pause consumed the signal
 }
 
 TEST(WarmUp, FailingCommandsReportAnError) {
-    const sim::SimConfig faults[] = {{.standby = true, .ignorePaths = {"Main.Power"}},
-                                     {.ignorePaths = {"Main.Volume"}}};
-    for (const sim::SimConfig& fault : faults) {
+    // Two attempts at the unanswered command, and nothing after it: an unanswered switch-on
+    // sends no test state.
+    const std::pair<sim::SimConfig, std::vector<std::string>> faults[] = {
+        {{.standby = true, .ignorePaths = {"Main.Power"}},
+         {"Main.Power?", "Main.Power?", "Main.Power=On", "Main.Power=On"}},
+        {{.ignorePaths = {"Main.Volume"}},
+         {"Main.Power?", "Main.Source=Coax1", "Dsp.Test=1k", "Main.Volume=-8", "Main.Volume=-8"}},
+    };
+    for (const auto& [fault, sent] : faults) {
         SimOnLink line(fault);
         ASSERT_TRUE(line.Ready());
         Observer observer;
@@ -115,6 +148,8 @@ TEST(WarmUp, FailingCommandsReportAnError) {
         EXPECT_EQ(worker.Join(), WarmUpEnd::Failed);
         EXPECT_EQ(observer.Events(),
                   (std::vector<WorkerEvent>{{kMsgWarmUpEvent, kWarmUpError, 0}}));
+        EXPECT_TRUE(line.Sim().WaitForRequests(sent.size(), 2s));
+        EXPECT_EQ(Texts(line.Sim()), sent);
     }
 
     // A keep-alive pass repeats the power command and the test state; two attempts at the
@@ -127,7 +162,8 @@ TEST(WarmUp, FailingCommandsReportAnError) {
     };
     WarmUpWorker worker(line, observer);
     EXPECT_EQ(worker.Join(), WarmUpEnd::Failed);
-    EXPECT_EQ(observer.Codes(), (std::vector<uint32_t>{kWarmUpRunning, kWarmUpError}));
+    EXPECT_EQ(observer.Events(), (std::vector<WorkerEvent>{{kMsgWarmUpEvent, kWarmUpRunning, 0},
+                                                           {kMsgWarmUpEvent, kWarmUpError, 0}}));
     const std::vector<std::string> texts = Texts(line.Sim());
     ASSERT_EQ(texts.size(), 8u);
     EXPECT_EQ(std::vector<std::string>(texts.begin() + 4, texts.end()),

@@ -65,8 +65,10 @@ private:
 class SimOnLink {
 public:
     explicit SimOnLink(sim::SimConfig config, double timeScale = 0.01)
-        : sim_(sim::Simulator::Start(std::move(config))) {
-        if (sim_) {
+        : sim_(sim::Simulator::Start(std::move(config), error_)) {
+        if (!sim_) {
+            ADD_FAILURE() << "simulator: " << error_;
+        } else {
             wizard_.Port().SetDevicePathOverride(sim_->DevicePath());
             opened_ = wizard_.Port().Open() == 1;
         }
@@ -80,6 +82,7 @@ public:
     DeviceLink& Link() { return wizard_.Link(); }
 
 private:
+    std::string error_;  // before sim_: the simulator's start writes it
     std::unique_ptr<sim::Simulator> sim_;
     WizardLink wizard_;
     bool opened_ = false;

@@ -34,6 +34,7 @@ TEST(WorkerRunner, StoppedRunPostsNothingMore) {
         reporter.OnWorkerEvent({kMsgWarmUpEvent, kWarmUpError, 0});
     });
     ASSERT_TRUE(sink.WaitForCode(kWarmUpRunning, 5s));
+    EXPECT_TRUE(runner.Running());
     runner.Stop();
     EXPECT_FALSE(runner.Running());
     EXPECT_TRUE(stopSeen);
@@ -66,6 +67,35 @@ TEST(WorkerRunner, AcceptsOnlyTheCurrentRunAndLeavesNoSignalForTheNext) {
     runner.Finish();  // its final report handled
     EXPECT_FALSE(runner.Accept(second));
     EXPECT_FALSE(cancelledAtOnce);
+}
+
+// A new run supersedes the one before even without a stop; once its final report has been
+// handled there is nothing current left to stop.
+TEST(WorkerRunner, StartingAnotherRunSupersedesTheFirst) {
+    CancelEvent cancel;
+    RecordingObserver sink;
+    WorkerRunner runner(cancel, sink);
+    auto reportOnce = [](uint32_t code) {
+        return [code](WorkerObserver& r) { r.OnWorkerEvent({kMsgCalibProgress, code, 0}); };
+    };
+    const uint64_t first = runner.Start(reportOnce(kCalibTick));
+    ASSERT_TRUE(sink.WaitForCode(kCalibTick, 5s));
+    const WorkerEvent fromFirst = sink.Events().back();
+    EXPECT_EQ(fromFirst.run, first);
+    EXPECT_TRUE(runner.Accept(fromFirst));
+
+    const uint64_t second = runner.Start(reportOnce(kCalibComplete));
+    EXPECT_NE(second, first);
+    ASSERT_TRUE(sink.WaitForCode(kCalibComplete, 5s));
+    const WorkerEvent fromSecond = sink.Events().back();
+    EXPECT_EQ(fromSecond.run, second);
+    EXPECT_FALSE(runner.Accept(fromFirst));
+    EXPECT_TRUE(runner.Accept(fromSecond));
+
+    runner.Finish();
+    EXPECT_FALSE(runner.Running());
+    runner.Stop();  // nothing current: no signal is left behind
+    EXPECT_FALSE(cancel.IsSet());
 }
 
 // The frame as far as worker events go: reports arrive through a queue, as with Qt's queued
@@ -141,6 +171,7 @@ public:
     ConfigSettings settings;
     WarmUpPageModel warmUpPage;
     CalibrationPageModel page;
+    WorkerRunner& Runner() { return runner_; }
 
 private:
     void React(const WorkerEvent& event) {
@@ -203,7 +234,10 @@ TEST(LateWarmUpReport, ErrorQueuedBeforeTheCountdownEndIsDropped) {
     EXPECT_TRUE(frame.warmedUp);
     EXPECT_EQ(frame.warmUpPage.Outcome(), "");
     EXPECT_EQ(frame.page.Position(), 100);
+    EXPECT_TRUE(frame.page.Log().ends_with(
+        "\n\rK5 Calibration is successful.Now power off the K5...  OK\n\r"));
     EXPECT_EQ(frame.buttons, kButtonPrevious | kButtonExit);
+    EXPECT_EQ(line.Sim().State().power, sim::Power::Standby);
 }
 
 // The stop breaks off a keep-alive command waiting for its answer: its failure is never
@@ -218,6 +252,7 @@ TEST(LateWarmUpReport, CommandBrokenOffByTheStopPostsNothing) {
     ASSERT_TRUE(frame.Drain(kCalibComplete));
     EXPECT_EQ(frame.dropped, 0);
     EXPECT_EQ(MuteCommands(line.Sim()), 0u);
+    EXPECT_EQ(frame.page.Position(), 100);
 }
 
 // The error was queued just before the user confirmed cancelling: the cancelled state
@@ -239,6 +274,27 @@ TEST(LateWarmUpReport, ErrorQueuedBeforeAConfirmedCancelIsDropped) {
     EXPECT_EQ(MuteCommands(line.Sim()), 2u);  // the cancel's own mute, once
     frame.StartCalibration();
     ASSERT_TRUE(frame.Drain(kCalibComplete));
+    EXPECT_EQ(frame.page.Position(), 100);
+}
+
+// Without a stop, the warm-up's error reaches the frame: it mutes, closes the port and
+// leaves Previous and Exit.
+TEST(LateWarmUpReport, ErrorOfTheCurrentRunIsActedOn) {
+    SimOnLink line({});
+    ASSERT_TRUE(line.Ready());
+    QueuedFrame frame(line);
+    frame.StartWarmUp();
+    ASSERT_TRUE(frame.Drain(kWarmUpRunning));
+    EXPECT_EQ(frame.buttons, kButtonExit);
+    line.Sim().Update([](sim::SimConfig& c) { c.ignorePaths = {"Dsp.Test"}; });
+    ASSERT_TRUE(frame.Drain(kWarmUpError));
+    EXPECT_EQ(frame.buttons, kButtonPrevious | kButtonExit);
+    EXPECT_EQ(line.Wizard().Port().IsOpen(), 0);
+    EXPECT_EQ(frame.warmUpPage.Outcome(),
+              "Warm up error.Please double check the connection to the PC and the COM port "
+              "selection then try again.\n\r");
+    EXPECT_EQ(Count(line.Sim(), "Main.Mute=On"), 1u);
+    EXPECT_FALSE(frame.Runner().Running());
 }
 
 }  // namespace
