@@ -8,6 +8,8 @@ packages=(
   clang libclang-rt-14-dev   # libFuzzer targets
   clang-format
   libgtest-dev libgmock-dev
+  qt6-base-dev                 # the configuration tool's windows
+  xvfb xauth fonts-dejavu-core # headless window tests and screenshots
 )
 
 missing=()

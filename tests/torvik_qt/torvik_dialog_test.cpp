@@ -1,0 +1,475 @@
+#include "torvik/torvik_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "devlink/serial_comm.h"
+#include "torvik/result_texts.h"
+#include "window_fixture.h"
+
+namespace k5::torvik::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kIntroduction = QStringLiteral(
+    "K5 Power AMP configuration program.\n\nBefore start the configuration process,please "
+    "note:\n1) Connect PC with K5 using RS232 cable and make sure the connection is "
+    "reliable.\n2) Connect K5 with 4ohms load on the output connector. \n3) During the "
+    "configuration process,please do not disconnect the RS232. \n");
+
+const QString kFirstLine = QStringLiteral("Start K5 Power AMP Configuration processing\n");
+const QString kLastLineOfSuccess = QStringLiteral("Continuous power at 4ohms is: 197\n");
+const QString kCancelled = QStringLiteral("\nCancelled\n");
+
+enum class Phase { ClosedIdle, OpenIdle, Running };
+
+// The enabled state of every control and the two captions, as one comparable value.
+struct ControlStates {
+    bool portList, openClose, testLink, userSettings, status, startStop, clear, on, off;
+    QString openCaption, startCaption;
+
+    bool operator==(const ControlStates&) const = default;
+};
+
+void PrintTo(const ControlStates& s, std::ostream* out) {
+    *out << "list " << s.portList << " open " << s.openClose << " test " << s.testLink
+         << " settings " << s.userSettings << " status " << s.status << " start " << s.startStop
+         << " clear " << s.clear << " on " << s.on << " off " << s.off << " '"
+         << s.openCaption.toStdString() << "' '" << s.startCaption.toStdString() << "'";
+}
+
+ControlStates Expected(Phase phase) {
+    switch (phase) {
+        case Phase::ClosedIdle:
+            return {true, true, false, true, true, false, true, true, true, "Open", "Start"};
+        case Phase::OpenIdle:
+            return {false, true, true, true, true, true, true, true, true, "Close", "Start"};
+        case Phase::Running:
+            return {false, false, false, false, false, true, true, false, false, "Close", "Stop"};
+    }
+    return {};
+}
+
+class TorvikWindow : public WindowTest {
+protected:
+    ControlStates States() {
+        return {window_->findChild<QComboBox*>(QStringLiteral("portList"))->isEnabled(),
+                Button("openButton")->isEnabled(),
+                Button("testLinkButton")->isEnabled(),
+                Button("userSettingsButton")->isEnabled(),
+                Button("statusButton")->isEnabled(),
+                Button("startButton")->isEnabled(),
+                Button("clearButton")->isEnabled(),
+                Button("burnInOnButton")->isEnabled(),
+                Button("burnInOffButton")->isEnabled(),
+                Button("openButton")->text(),
+                Button("startButton")->text()};
+    }
+
+    QByteArray ReadReport() {
+        QFile file(ReportPath());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    }
+
+    void WriteReport(const QByteArray& content) {
+        QFile file(ReportPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    // Runs one configuration to its end, answering the save question with `answer`.
+    void RunToCompletion(MessageAnswer answer = MessageAnswer::No) {
+        boxes_.AnswerNext(answer);
+        Button("startButton")->click();
+        ASSERT_EQ(States(), Expected(Phase::Running));
+        ASSERT_TRUE(WaitUntilIdle());
+    }
+
+    // Requests the simulator has seen whose bytes contain `text`.
+    size_t RequestsContaining(const std::string& text) {
+        size_t count = 0;
+        for (const sim::Request& request : sim_->Requests()) {
+            const std::string raw(request.raw.begin(), request.raw.end());
+            count += raw.find(text) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_F(TorvikWindow, PhaseTableThroughASession) {
+    StartSim({.left = 760, .right = 760});
+    const k5::test::ScopedEnv missing(
+        "K5_COM3", scratch_.filePath(QStringLiteral("no-such-tty")).toStdString());
+    MakeWindow();
+    EXPECT_EQ(Window().windowTitle(), QStringLiteral("K5 Post-AMP Config V1.3.0"));
+    EXPECT_EQ(Log(), kIntroduction);
+    EXPECT_EQ(kIntroduction.size(), 300);
+    EXPECT_EQ(Status(), QString());
+    EXPECT_EQ(States(), Expected(Phase::ClosedIdle));
+
+    // A port that does not exist changes nothing but the status.
+    SelectPort(3);
+    Button("openButton")->click();
+    EXPECT_EQ(Status(), QStringLiteral("Port error"));
+    EXPECT_FALSE(Window().IsPortOpen());
+    EXPECT_EQ(States(), Expected(Phase::ClosedIdle));
+
+    OpenCom8();
+    EXPECT_TRUE(Window().IsPortOpen());
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+
+    Button("testLinkButton")->click();
+    EXPECT_EQ(Status(), QStringLiteral("Link OK"));
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+
+    RunToCompletion();
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+    EXPECT_TRUE(Window().IsPortOpen());
+
+    Button("openButton")->click();
+    EXPECT_EQ(Status(), QStringLiteral("Port Closed"));
+    EXPECT_FALSE(Window().IsPortOpen());
+    EXPECT_EQ(States(), Expected(Phase::ClosedIdle));
+}
+
+TEST_F(TorvikWindow, TestLinkWithASilentAmplifierSaysLinkError) {
+    StartSim({.silent = true});
+    MakeWindow();
+    OpenCom8();
+    Button("testLinkButton")->click();
+    EXPECT_EQ(Status(), QStringLiteral("Link error"));
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+}
+
+TEST_F(TorvikWindow, SuccessAnsweredYesAppendsTheReportToTheFile) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    WriteReport("earlier report\n");
+    OpenCom8();
+    RunToCompletion(MessageAnswer::Yes);
+
+    const QString log = Log();
+    EXPECT_TRUE(log.startsWith(kFirstLine)) << log.toStdString();
+    EXPECT_TRUE(log.endsWith(kLastLineOfSuccess)) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("REG STMAX = 0XD347D5F0\n")));
+    EXPECT_FALSE(log.contains(QStringLiteral("K5 Power AMP configuration program.")));
+
+    ASSERT_EQ(boxes_.Shown().size(), 2u);
+    const MessageRequest& question = boxes_.Shown()[0];
+    EXPECT_EQ(question.caption, QStringLiteral("Note"));
+    EXPECT_EQ(question.text, QStringLiteral("Save the configuration report?"));
+    EXPECT_EQ(question.icon, MessageIcon::Question);
+    EXPECT_EQ(question.buttons, MessageButtons::YesNo);
+    const MessageRequest& saved = boxes_.Shown()[1];
+    EXPECT_EQ(saved.caption, QStringLiteral("Note"));
+    EXPECT_EQ(saved.text, QStringLiteral("Save data OK"));
+    EXPECT_EQ(saved.icon, MessageIcon::None);
+
+    // Earlier reports stay in front; the new one is a line feed, the dated header and the
+    // pane's text as it stands.
+    const QByteArray report = ReadReport();
+    ASSERT_TRUE(report.startsWith("earlier report\n"));
+    const QString added = QString::fromUtf8(report.mid(int(qstrlen("earlier report\n"))));
+    static const QRegularExpression header(QStringLiteral(
+        "^\\nConfiguration Process log - (\\d{4})\\.([1-9]|1[0-2])\\.([1-9]|[12]\\d|3[01]) "
+        "(\\d|1\\d|2[0-3]):(\\d|[1-5]\\d):(\\d|[1-5]\\d):\\r\\n"));
+    const QRegularExpressionMatch match = header.match(added);
+    ASSERT_TRUE(match.hasMatch()) << added.left(80).toStdString();
+    EXPECT_EQ(added.mid(match.capturedLength()), log);
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+}
+
+TEST_F(TorvikWindow, SuccessAnsweredNoLeavesTheFileUntouched) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    WriteReport("earlier report\n");
+    OpenCom8();
+    RunToCompletion(MessageAnswer::No);
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Save the configuration report?"));
+    EXPECT_EQ(ReadReport(), QByteArray("earlier report\n"));
+    EXPECT_TRUE(Log().endsWith(kLastLineOfSuccess));
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+    EXPECT_TRUE(Window().IsPortOpen());
+}
+
+TEST_F(TorvikWindow, AReportThatCannotBeCreatedSaysFailedAndTheWindowGoesIdle) {
+    StartSim({.left = 760, .right = 760});
+    window_ = std::make_unique<CTORVIKDlg>(
+        boxes_, TorvikOptions{.reportPath = scratch_.filePath(QStringLiteral("gone/CfgLog.txt")),
+                              .timeScale = kFastTimeScale});
+    OpenCom8();
+    RunToCompletion(MessageAnswer::Yes);
+
+    ASSERT_EQ(boxes_.Shown().size(), 2u);
+    EXPECT_EQ(boxes_.Shown()[1].caption, QStringLiteral("Note"));
+    EXPECT_EQ(boxes_.Shown()[1].text, QStringLiteral("Failed"));
+    EXPECT_EQ(boxes_.Shown()[1].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+}
+
+struct FailureCase {
+    const char* name;
+    sim::SimConfig config;
+    const char* text;
+};
+
+class RunFailure : public TorvikWindow, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(RunFailure, AppendsExactlyItsTextAndReturnsToIdle) {
+    StartSim(GetParam().config);
+    MakeWindow();
+    OpenCom8();
+    RunToCompletion();
+
+    const QString text = QString::fromLatin1(GetParam().text);
+    EXPECT_TRUE(Log().endsWith(text)) << Log().toStdString();
+    EXPECT_EQ(Log().count(text), 1);
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, RunFailure,
+    ::testing::Values(
+        FailureCase{"NoK5",
+                    {.model = "K3"},
+                    "\nCan not find K5 unit,please check connection and try again.\n"},
+        FailureCase{"PowerNeitherOnNorOff",
+                    {.powerAnswer = "Maybe"},
+                    "\nK5 connection error,please check connection and try again.\n"},
+        FailureCase{"LeftOutOfRange",
+                    {.left = 400, .right = 760},
+                    "\nGet wrong cofficient value,please check whether the 4ohms load is "
+                    "connected\n"},
+        FailureCase{"SixtyApart",
+                    {.left = 700, .right = 760},
+                    "\nThe difference between left and right conductance is too large,please "
+                    "check the unit and try again\n"},
+        FailureCase{"WritesRefused",
+                    {.refuseWrites = true},
+                    "\nSet AMP register value error,please check connection and try again\n"}),
+    [](const ::testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
+
+TEST_F(TorvikWindow, StopInAnExchangePauseEndsWithCancelledAndIgnoresTheLateCompletion) {
+    // The standby switch-on pause lasts 18 s scaled to 0.9 s; a cancel there fails the
+    // exchange, and the worker still sends its failure code after Stop.
+    StartSim({.standby = true});
+    MakeWindow(0.05);
+    OpenCom8();
+    Button("startButton")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return RequestsContaining("Main.Power=On") > 0; }, 10000));
+
+    Button("startButton")->click();
+    EXPECT_FALSE(Window().IsRunning());
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("\nInitializing K5...") + kCancelled))
+        << Log().toStdString();
+
+    // Let the stopped run's completion arrive: it must change nothing.
+    QTest::qWait(100);
+    EXPECT_TRUE(Log().endsWith(kCancelled));
+    EXPECT_FALSE(Log().contains(QStringLiteral("connection error")));
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+}
+
+TEST_F(TorvikWindow, StopAtAnyMomentJoinsTheLoggingWorkerAndEndsWithCancelled) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    OpenCom8();
+    for (const int afterMs : {0, 1, 5, 15, 40, 80}) {
+        SCOPED_TRACE(afterMs);
+        Button("startButton")->click();
+        QTest::qWait(afterMs);
+        if (!Window().IsRunning()) {
+            continue;  // finished before the Stop: nothing to stop
+        }
+        Button("startButton")->click();
+        EXPECT_FALSE(Window().IsRunning());
+        EXPECT_TRUE(Log().startsWith(kFirstLine)) << Log().toStdString();
+        EXPECT_TRUE(Log().endsWith(kCancelled)) << Log().toStdString();
+        QTest::qWait(20);
+        EXPECT_TRUE(Log().endsWith(kCancelled)) << Log().toStdString();
+        EXPECT_EQ(States(), Expected(Phase::OpenIdle));
+    }
+    EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(TorvikWindow, AStopAfterTheRunsLastPauseDoesNotEndTheNextRun) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    OpenCom8();
+    Button("startButton")->click();
+    // Without letting the window see the completion: wait until the amplifier has had the
+    // lock code and the worker is past its last pause, then Stop.
+    ASSERT_TRUE(sim_->WaitForRequests(1, 5s));
+    const auto locked = [&] {
+        const auto requests = sim_->Requests();
+        return !requests.empty() && requests.back().kind == sim::RequestKind::WriteRegister &&
+               requests.back().value == 0x94D16E3Bu;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!locked() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(locked());
+    std::this_thread::sleep_for(100ms);
+    Button("startButton")->click();
+    ASSERT_TRUE(Log().endsWith(kCancelled));
+
+    RunToCompletion(MessageAnswer::No);
+    EXPECT_TRUE(Log().endsWith(kLastLineOfSuccess)) << Log().toStdString();
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+}
+
+TEST_F(TorvikWindow, ClearDuringARunEmptiesThePaneForTheLaterLines) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow(0.05);
+    OpenCom8();
+    Button("startButton")->click();
+    ASSERT_TRUE(WaitForLog(QStringLiteral("Coeff0")));
+    ASSERT_TRUE(Window().IsRunning());
+    EXPECT_TRUE(Button("clearButton")->isEnabled());
+    Button("clearButton")->click();
+    EXPECT_EQ(Log(), QString());
+
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_FALSE(Log().contains(QStringLiteral("Start K5")));
+    EXPECT_FALSE(Log().contains(QStringLiteral("Coeff0")));
+    EXPECT_TRUE(Log().endsWith(kLastLineOfSuccess));
+}
+
+TEST_F(TorvikWindow, ClosingDuringARunStopsTheWorkerThenFreesThePort) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow(0.05);
+    Window().show();
+    OpenCom8();
+    Button("startButton")->click();
+    ASSERT_TRUE(WaitForLog(QStringLiteral("Get high signal conductance")));
+
+    EXPECT_TRUE(Window().close());
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_FALSE(Window().IsRunning());
+    EXPECT_FALSE(Window().IsPortOpen());
+    QTest::qWait(50);
+    EXPECT_TRUE(boxes_.Shown().empty());
+
+    // The port is exclusive while open: another record can have it only once it is closed.
+    CSerialComm other;
+    other.SetDevicePathOverride(sim_->DevicePath());
+    EXPECT_EQ(other.Open(), 1) << other.LastErrorText();
+    other.Close();
+}
+
+TEST_F(TorvikWindow, EscapeAndEnterDoNothing) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    Window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+    OpenCom8();
+
+    QTest::keyClick(&Window(), Qt::Key_Escape);
+    EXPECT_TRUE(Window().isVisible());
+
+    // The Start button has the focus: Enter must not press it.
+    Button("startButton")->setFocus();
+    QTest::keyClick(Button("startButton"), Qt::Key_Return);
+    QTest::keyClick(Button("startButton"), Qt::Key_Enter);
+    EXPECT_FALSE(Window().IsRunning());
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_TRUE(Window().IsPortOpen());
+}
+
+TEST_F(TorvikWindow, BurnInButtonsSendTheirFramesOnlyWithThePortOpen) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+
+    Button("burnInOnButton")->click();
+    Button("burnInOffButton")->click();
+    EXPECT_FALSE(sim_->WaitForRequests(1, 50ms));
+
+    OpenCom8();
+    Button("burnInOnButton")->click();
+    ASSERT_TRUE(sim_->WaitForRequests(1, 1s));
+    EXPECT_EQ(sim_->Requests().back().raw,
+              (std::vector<uint8_t>{0xFF, 0x04, 0x02, 0x02, 0xFF, 0x55, 0x5B}));
+    EXPECT_TRUE(sim_->State().burnIn);
+
+    Button("burnInOffButton")->click();
+    ASSERT_TRUE(sim_->WaitForRequests(2, 1s));
+    EXPECT_EQ(sim_->Requests().back().raw,
+              (std::vector<uint8_t>{0xFF, 0x04, 0x02, 0x02, 0xFF, 0xAA, 0xB0}));
+    EXPECT_FALSE(sim_->State().burnIn);
+    EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+class RegisterResetKey : public TorvikWindow {
+protected:
+    void PressAltD() {
+        Window().show();
+        QApplication::setActiveWindow(&Window());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+        QTest::keyClick(&Window(), Qt::Key_D, Qt::AltModifier);
+    }
+};
+
+TEST_F(RegisterResetKey, WithThePortClosedDoesNothing) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    PressAltD();
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_FALSE(sim_->WaitForRequests(1, 50ms));
+}
+
+TEST_F(RegisterResetKey, WithAnAnsweringAmplifierSaysOk) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    OpenCom8();
+    PressAltD();
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].caption, QStringLiteral("Note"));
+    EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Set AMP regsiters to default values: OK"));
+    EXPECT_EQ(boxes_.Shown()[0].icon, MessageIcon::None);
+    const sim::Request request = sim_->Requests().back();
+    EXPECT_EQ(request.kind, sim::RequestKind::WriteRegister);
+    EXPECT_EQ(request.address, 0xFFFF);
+    EXPECT_EQ(request.value, 0x3C71D2A9u);
+}
+
+TEST_F(RegisterResetKey, WithoutAnAmplifierSaysError) {
+    StartSim({.silent = true});
+    MakeWindow();
+    OpenCom8();
+    PressAltD();
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text,
+              QStringLiteral("Set AMP regsiters to default values: Error!"));
+    EXPECT_EQ(boxes_.Shown()[0].icon, MessageIcon::Exclamation);
+}
+
+TEST_F(RegisterResetKey, DuringARunDoesNothing) {
+    StartSim({.standby = true});
+    MakeWindow(0.05);
+    OpenCom8();
+    Button("startButton")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return RequestsContaining("Main.Power=On") > 0; }, 10000));
+    PressAltD();
+    EXPECT_TRUE(boxes_.Shown().empty());
+    for (const sim::Request& request : sim_->Requests()) {
+        EXPECT_NE(request.value, 0x3C71D2A9u);
+    }
+    Button("startButton")->click();
+}
+
+}  // namespace
+}  // namespace k5::torvik::test

@@ -1,0 +1,13 @@
+#include "torvik/dialog_font.h"
+
+#include <QFontDatabase>
+
+namespace k5::torvik {
+
+QFont DialogFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    return font;
+}
+
+}  // namespace k5::torvik

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
+namespace k5::torvik {
+
+enum class MessageIcon { None, Question, Exclamation };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+
+// One modal message box: caption, text, icon and buttons.
+struct MessageRequest {
+    QString caption;
+    QString text;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+};
+
+// The windows ask their questions and report their outcomes through this, so that a test can
+// read what would be shown and answer it.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Shows the box modally over `parent` and returns the button that closed it.
+    virtual MessageAnswer Show(QWidget* parent, const MessageRequest& request) = 0;
+};
+
+// The real boxes, built by BuildMessageBox.
+class QtMessageBoxes : public MessageBoxes {
+public:
+    MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
+};
+
+// The box as QtMessageBoxes shows it; Escape answers No on a question.
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request);
+
+}  // namespace k5::torvik

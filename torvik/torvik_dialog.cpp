@@ -1,0 +1,382 @@
+#include "torvik/torvik_dialog.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <chrono>
+#include <filesystem>
+#include <string_view>
+
+#include "devlink/commands.h"
+#include "torvik/configuration.h"
+#include "torvik/configuration_observer.h"
+#include "torvik/configuration_report.h"
+#include "torvik/dialog_font.h"
+#include "torvik/dialog_units.h"
+#include "torvik/message_boxes.h"
+#include "torvik/result_texts.h"
+#include "torvik/service_operations.h"
+#include "torvik/status_dialog.h"
+#include "torvik/torvik_icon.h"
+#include "torvik/user_settings_dialog.h"
+
+namespace k5::torvik {
+
+namespace {
+
+constexpr auto kWindowTitle = "K5 Post-AMP Config V1.3.0";
+constexpr int kPortCount = 8;
+
+constexpr auto kIntroduction =
+    "K5 Power AMP configuration program.\n\nBefore start the configuration process,please "
+    "note:\n1) Connect PC with K5 using RS232 cable and make sure the connection is "
+    "reliable.\n2) Connect K5 with 4ohms load on the output connector. \n3) During the "
+    "configuration process,please do not disconnect the RS232. \n";
+
+// The window's client area in dialog units: the controls reach 312 across and 276 down.
+constexpr int kWidthUnits = 324;
+constexpr int kHeightUnits = 282;
+
+QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString DefaultReportPath() {
+    return QDir(QCoreApplication::applicationDirPath()).filePath(ToQString(kReportFileName));
+}
+
+}  // namespace
+
+// Forwards a run's reports to the window's thread without ever waiting for it, so that Stop
+// and closing can join the worker while it is still logging.
+class CTORVIKDlg::RunObserver : public ConfigurationObserver {
+public:
+    RunObserver(CTORVIKDlg& window, unsigned run) : window_(window), run_(run) {}
+
+    void AppendLog(std::string_view text) override {
+        if (window_.logRelay_.Push(text)) {
+            QMetaObject::invokeMethod(&window_, &CTORVIKDlg::DrainLog, Qt::QueuedConnection);
+        }
+    }
+
+    void Complete(int resultCode) override {
+        CTORVIKDlg* window = &window_;
+        const unsigned run = run_;
+        QMetaObject::invokeMethod(
+            window, [window, run, resultCode] { window->OnConfigurationComplete(run, resultCode); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    CTORVIKDlg& window_;
+    const unsigned run_;
+};
+
+CTORVIKDlg::CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
+    : QDialog(parent),
+      boxes_(boxes),
+      reportPath_(options.reportPath.isEmpty() ? DefaultReportPath() : options.reportPath) {
+    link_.SetTimeScale(options.timeScale);
+
+    SerialSettings serial;
+    port_.GetSettings(serial);
+    serial.baudRateIndex = kBaudIndex115200;
+    port_.SetSettings(serial);
+
+    setWindowIcon(TorvikIcon());
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(DialogFont());
+    BuildControls();
+
+    logPane_->setPlainText(QString::fromLatin1(kIntroduction));
+    logPane_->document()->clearUndoRedoStacks();
+    ApplyPhase();
+
+    // Reachable while any window of the tool is active; a system-wide grab is not attempted.
+    resetShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_D), this);
+    resetShortcut_->setContext(Qt::ApplicationShortcut);
+    connect(resetShortcut_, &QShortcut::activated, this, &CTORVIKDlg::ResetRegisters);
+}
+
+CTORVIKDlg::~CTORVIKDlg() {
+    ShutDown();
+}
+
+void CTORVIKDlg::BuildControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.Size(kWidthUnits, kHeightUnits));
+
+    const auto button = [&](const char* name, const char* caption, QRect where) {
+        auto* control = new QPushButton(QString::fromLatin1(caption), this);
+        control->setObjectName(QString::fromLatin1(name));
+        control->setAutoDefault(false);  // Enter presses nothing in this window
+        control->setGeometry(where);
+        return control;
+    };
+
+    portList_ = new QComboBox(this);
+    portList_->setObjectName(QStringLiteral("portList"));
+    for (int port = 1; port <= kPortCount; ++port) {
+        portList_->addItem(QStringLiteral("COM%1").arg(port));
+    }
+    portList_->setCurrentIndex(0);
+    const QRect listBox = units.Rect(12, 12, 48, 18);
+    portList_->setGeometry(listBox.x(), listBox.center().y() - portList_->sizeHint().height() / 2,
+                           listBox.width(), portList_->sizeHint().height());
+
+    openButton_ = button("openButton", "Open", units.Rect(66, 12, 48, 18));
+    testLinkButton_ = button("testLinkButton", "Test Link", units.Rect(120, 12, 48, 18));
+
+    statusLabel_ = new QLabel(this);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setGeometry(units.Rect(174, 15, 138, 12));
+    statusLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    userSettingsButton_ = button("userSettingsButton", "User Settings", units.Rect(12, 36, 66, 18));
+    statusButton_ = button("statusButton", "Status", units.Rect(90, 36, 66, 18));
+    startButton_ = button("startButton", "Start", units.Rect(168, 36, 66, 18));
+    clearButton_ = button("clearButton", "Clear", units.Rect(246, 36, 66, 18));
+
+    logPane_ = new QPlainTextEdit(this);
+    logPane_->setObjectName(QStringLiteral("logPane"));
+    logPane_->setGeometry(units.Rect(12, 60, 300, 192));
+    logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    auto* burnInLabel = new QLabel(QStringLiteral("Burn-in Mode:"), this);
+    burnInLabel->setGeometry(units.Rect(12, 258, 28, 18));
+    burnInLabel->setWordWrap(true);
+    burnInLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    burnInOnButton_ = button("burnInOnButton", "ON", units.Rect(42, 258, 36, 18));
+    burnInOffButton_ = button("burnInOffButton", "OFF", units.Rect(84, 258, 36, 18));
+
+    connect(openButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnOpenClose);
+    connect(testLinkButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnTestLink);
+    connect(userSettingsButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnUserSettings);
+    connect(statusButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnStatus);
+    connect(startButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnStartStop);
+    connect(clearButton_, &QPushButton::clicked, this, &CTORVIKDlg::OnClear);
+    connect(burnInOnButton_, &QPushButton::clicked, this, [this] { OnBurnIn(true); });
+    connect(burnInOffButton_, &QPushButton::clicked, this, [this] { OnBurnIn(false); });
+}
+
+// The enabled states and captions follow from two facts: whether the port is open and
+// whether a run is active.
+void CTORVIKDlg::ApplyPhase() {
+    const bool open = IsPortOpen();
+    const bool idle = !running_;
+    portList_->setEnabled(idle && !open);
+    openButton_->setEnabled(idle);
+    openButton_->setText(open ? QStringLiteral("Close") : QStringLiteral("Open"));
+    testLinkButton_->setEnabled(idle && open);
+    userSettingsButton_->setEnabled(idle);
+    statusButton_->setEnabled(idle);
+    startButton_->setEnabled(open);
+    startButton_->setText(running_ ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    clearButton_->setEnabled(true);
+    burnInOnButton_->setEnabled(idle);
+    burnInOffButton_->setEnabled(idle);
+}
+
+void CTORVIKDlg::AppendLog(const QString& text) {
+    QTextDocument* document = logPane_->document();
+    const int linesBefore = document->lineCount();
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    // Switching undo off for the insertion keeps it out of the user's undo history.
+    document->setUndoRedoEnabled(false);
+    cursor.insertText(text);
+    document->setUndoRedoEnabled(true);
+    QScrollBar* bar = logPane_->verticalScrollBar();
+    bar->setValue(bar->value() + (document->lineCount() - linesBefore));
+}
+
+void CTORVIKDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();  // neither closes the window nor presses a button
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CTORVIKDlg::OnOpenClose() {
+    if (running_) {
+        return;
+    }
+    if (IsPortOpen()) {
+        port_.Close();
+        statusLabel_->setText(QStringLiteral("Port Closed"));
+        statusLabel_->setToolTip({});
+    } else {
+        port_.SetPortNumber(static_cast<uint8_t>(portList_->currentIndex() + 1));
+        if (port_.Open() != 1) {
+            statusLabel_->setText(QStringLiteral("Port error"));
+            statusLabel_->setToolTip(QString::fromStdString(port_.LastErrorText()));
+            return;
+        }
+        statusLabel_->setText(QStringLiteral("Port Opened"));
+        statusLabel_->setToolTip({});
+    }
+    ApplyPhase();
+}
+
+void CTORVIKDlg::OnTestLink() {
+    if (running_) {
+        return;
+    }
+    const bool linked = link_.SendCommand(cmd::kModelQuery, cmd::kModelIsK5, 0) == 1;
+    statusLabel_->setText(linked ? QStringLiteral("Link OK") : QStringLiteral("Link error"));
+}
+
+void CTORVIKDlg::OnUserSettings() {
+    if (running_) {
+        return;
+    }
+    CUserSettingsDlg dialog(&settings_, boxes_, this);
+    dialog.exec();
+}
+
+void CTORVIKDlg::OnStatus() {
+    if (running_) {
+        return;
+    }
+    CStatusDlg dialog(&settings_, this);
+    dialog.exec();
+}
+
+void CTORVIKDlg::OnStartStop() {
+    if (running_) {
+        StopRun();
+    } else if (IsPortOpen()) {
+        StartRun();
+    }
+}
+
+void CTORVIKDlg::StartRun() {
+    JoinWorker();  // a run that completed on its own has ended or is ending
+    // A Stop that came after the last wait of the previous run left its signal pending; the
+    // new run would take it for its own and end silently at its first pause.
+    cancel_.WaitFor(std::chrono::nanoseconds(0));
+    logRelay_.Take();
+    logPane_->clear();
+
+    running_ = true;
+    ++run_;
+    observer_ = std::make_unique<RunObserver>(*this, run_);
+    worker_ = std::thread(
+        [this, observer = observer_.get()] { RunConfiguration(link_, settings_, *observer); });
+    ApplyPhase();
+}
+
+void CTORVIKDlg::StopRun() {
+    running_ = false;
+    cancel_.Set();
+    JoinWorker();
+    DrainLog();  // what the run logged before it saw the cancel comes first
+    ApplyPhase();
+    AppendLog(ToQString(kCancelledText));
+}
+
+void CTORVIKDlg::JoinWorker() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    observer_.reset();
+}
+
+void CTORVIKDlg::DrainLog() {
+    const std::string text = logRelay_.Take();
+    if (!text.empty()) {
+        AppendLog(ToQString(text));
+    }
+}
+
+void CTORVIKDlg::OnClear() {
+    logRelay_.Take();  // text the worker logged before the click goes with the rest
+    logPane_->clear();
+}
+
+void CTORVIKDlg::OnBurnIn(bool on) {
+    if (running_) {
+        return;
+    }
+    SetBurnInMode(link_, on);
+}
+
+void CTORVIKDlg::ResetRegisters() {
+    if (running_ || !IsPortOpen()) {
+        return;
+    }
+    const bool reset = ResetRegistersToDefaults(link_);
+    boxes_.Show(this, {ToQString(kMessageCaption), ToQString(RegisterResetText(reset)),
+                       reset ? MessageIcon::None : MessageIcon::Exclamation, MessageButtons::Ok});
+}
+
+void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
+    // A run the user stopped, or one before it, has nothing more to say.
+    if (!running_ || run != run_) {
+        return;
+    }
+    if (resultCode < kResultSuccess || resultCode > kLastResultCode) {
+        return;
+    }
+    JoinWorker();  // completing was the worker's last act
+    DrainLog();
+    if (resultCode == kResultSuccess) {
+        const MessageAnswer answer =
+            boxes_.Show(this, {ToQString(kMessageCaption), ToQString(kSaveReportQuestion),
+                               MessageIcon::Question, MessageButtons::YesNo});
+        if (answer == MessageAnswer::Yes) {
+            SaveReport();
+        }
+    } else {
+        AppendLog(ToQString(CompletionText(resultCode)));
+    }
+    running_ = false;
+    ApplyPhase();
+}
+
+void CTORVIKDlg::SaveReport() {
+    const QByteArray text = logPane_->toPlainText().toUtf8();
+    const ReportResult result = SaveConfigurationReport(
+        std::filesystem::path(QFile::encodeName(reportPath_).toStdString()),
+        std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    boxes_.Show(this,
+                {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
+                 result == ReportResult::SaveDataOk ? MessageIcon::None : MessageIcon::Exclamation,
+                 MessageButtons::Ok});
+}
+
+void CTORVIKDlg::ShutDown() {
+    if (running_) {
+        running_ = false;
+        cancel_.Set();
+    }
+    JoinWorker();
+    if (IsPortOpen()) {
+        port_.Close();
+    }
+}
+
+void CTORVIKDlg::reject() {
+    ShutDown();
+    ApplyPhase();
+    QDialog::reject();
+}
+
+}  // namespace k5::torvik

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <memory>
+#include <thread>
+
+#include "devlink/cancel_event.h"
+#include "devlink/config_settings.h"
+#include "devlink/device_link.h"
+#include "devlink/serial_comm.h"
+#include "torvik/log_relay.h"
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QShortcut;
+
+namespace k5::torvik {
+
+class MessageBoxes;
+
+struct TorvikOptions {
+    // Where a saved report goes; empty means CfgLog.txt in the program's folder.
+    QString reportPath;
+    // Scales every pause of a run; demonstrations and tests shorten a run with it.
+    double timeScale = 1.0;
+};
+
+// The configuration tool's main window: port choice, link test, the settings and status
+// dialogs, a configuration run on a worker thread with its log, and the burn-in and
+// register-reset service functions.
+class CTORVIKDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options = {}, QWidget* parent = nullptr);
+    ~CTORVIKDlg() override;
+    CTORVIKDlg(const CTORVIKDlg&) = delete;
+    CTORVIKDlg& operator=(const CTORVIKDlg&) = delete;
+
+    // Appends to the end of the log pane and scrolls it on by the lines added. The user may
+    // undo his own typing in the pane, but not past an appended text.
+    void AppendLog(const QString& text);
+
+    bool IsRunning() const { return running_; }
+    bool IsPortOpen() const { return port_.IsOpen() != 0; }
+    const ConfigSettings& Settings() const { return settings_; }
+    QString ReportPath() const { return reportPath_; }
+
+    // Alt+D: resets the amplifier's registers to their defaults, only with the port open
+    // and no run active.
+    void ResetRegisters();
+
+    // Closing: stops a run (waiting for its worker), then closes the port.
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    class RunObserver;
+
+    void BuildControls();
+    void ApplyPhase();
+
+    void OnOpenClose();
+    void OnTestLink();
+    void OnUserSettings();
+    void OnStatus();
+    void OnStartStop();
+    void OnClear();
+    void OnBurnIn(bool on);
+
+    void StartRun();
+    void StopRun();
+    void JoinWorker();
+    void DrainLog();
+    void OnConfigurationComplete(unsigned run, int resultCode);
+    void SaveReport();
+    void ShutDown();
+
+    MessageBoxes& boxes_;
+    QString reportPath_;
+
+    CSerialComm port_;
+    CancelEvent cancel_;
+    DeviceLink link_{port_, cancel_};
+    ConfigSettings settings_;
+
+    bool running_ = false;
+    unsigned run_ = 0;  // numbers the runs, so a late completion finds its own run over
+    std::thread worker_;
+    LogRelay logRelay_;
+    std::unique_ptr<RunObserver> observer_;
+
+    QComboBox* portList_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QPushButton* testLinkButton_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QPushButton* userSettingsButton_ = nullptr;
+    QPushButton* statusButton_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QPlainTextEdit* logPane_ = nullptr;
+    QPushButton* burnInOnButton_ = nullptr;
+    QPushButton* burnInOffButton_ = nullptr;
+    QShortcut* resetShortcut_ = nullptr;
+};
+
+}  // namespace k5::torvik
