@@ -85,10 +85,13 @@ void ExpectTidy(QWidget& window) {
     }
 }
 
-TEST(WindowLayout, MainWindowHasNoClippedOrOverlappingControls) {
+TEST(WindowLayout, MainWindowHasNoClippedOrOverlappingControlsAndCarriesItsIcon) {
     RecordingBoxes boxes;
     CTORVIKDlg window(boxes);
     ExpectTidy(window);
+    for (const int size : {16, 32, 48}) {
+        EXPECT_FALSE(window.windowIcon().pixmap(size).isNull()) << size;
+    }
 }
 
 TEST(WindowLayout, UserSettingsDialogHasNoClippedOrOverlappingControls) {
