@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <chrono>
 #include <thread>
@@ -198,6 +199,11 @@ TEST_F(TorvikWindow, SuccessAnsweredNoLeavesTheFileUntouched) {
     EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Save the configuration report?"));
     EXPECT_EQ(ReadReport(), QByteArray("earlier report\n"));
     EXPECT_TRUE(Log().endsWith(kLastLineOfSuccess));
+    // The log outgrows the pane; each append scrolls on, so the last line stays in view.
+    const QScrollBar* bar =
+        Window().findChild<QPlainTextEdit*>(QStringLiteral("logPane"))->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(States(), Expected(Phase::OpenIdle));
     EXPECT_TRUE(Window().IsPortOpen());
 }
