@@ -9,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "devlink/serial_comm.h"
@@ -53,12 +54,16 @@ protected:
         ASSERT_EQ(port.Open(), 1) << port.LastErrorText();
     }
 
-    // Reads `max` bytes and returns how many arrived and how long the read took.
-    std::pair<uint32_t, Clock::duration> TimedRead(uint32_t max) {
+    // Reads `max` bytes and returns how many arrived and how long after `start` (by default,
+    // the start of the read) the read ended. A test whose peer thread times its bytes from
+    // before the read passes that earlier start, so a slow thread start cannot shorten the
+    // time it sees.
+    std::pair<uint32_t, Clock::duration> TimedRead(uint32_t max,
+                                                   std::optional<Clock::time_point> start = {}) {
         std::vector<uint8_t> buffer(max);
-        const auto start = Clock::now();
+        const auto from = start.value_or(Clock::now());
         const uint32_t n = port.Read(buffer.data(), max);
-        return {n, Clock::now() - start};
+        return {n, Clock::now() - from};
     }
 
     PtyPeer peer;
@@ -91,11 +96,12 @@ TEST_F(PortOnPty, ReadReturnsAsSoonAsTheCountHasArrived) {
     EXPECT_EQ(n, 11u);
     EXPECT_LT(took, 10ms);
 
+    const auto before = Clock::now();
     std::thread late([&] {
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_until(before + 10ms);
         peer.Send(std::string(11, 'y'));
     });
-    std::tie(n, took) = TimedRead(11);
+    std::tie(n, took) = TimedRead(11, before);
     late.join();
     EXPECT_EQ(n, 11u);
     EXPECT_GE(took, 10ms);
@@ -110,12 +116,13 @@ TEST_F(PortOnPty, ShortReplyEndsTwentyMillisecondsAfterItsLastByte) {
     EXPECT_LT(took, 20ms + kSlack);
 
     // A second byte inside the interval restarts it.
+    const auto before = Clock::now();
+    peer.Send("a");
     std::thread second([&] {
-        std::this_thread::sleep_for(12ms);
+        std::this_thread::sleep_until(before + 12ms);
         peer.Send("b");
     });
-    peer.Send("a");
-    std::tie(n, took) = TimedRead(11);
+    std::tie(n, took) = TimedRead(11, before);
     second.join();
     EXPECT_EQ(n, 2u);
     EXPECT_GE(took, 32ms);
@@ -195,12 +202,13 @@ TEST_F(PortOnPty, SecondOpenOfTheSameDeviceFailsUntilTheFirstCloses) {
 }
 
 TEST_F(PortOnPty, HangUpDuringAReadFailsPromptlyAndStaysFailed) {
+    const auto before = Clock::now();
     std::thread hangUp([&] {
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_until(before + 20ms);
         peer.HangUp();
     });
     const auto cpuBefore = ThreadCpuTime();
-    auto [n, took] = TimedRead(50);
+    auto [n, took] = TimedRead(50, before);
     const auto cpuUsed = ThreadCpuTime() - cpuBefore;
     hangUp.join();
     EXPECT_EQ(n, 0u);
