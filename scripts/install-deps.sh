@@ -9,7 +9,9 @@ packages=(
   clang-format
   libgtest-dev libgmock-dev
   qt6-base-dev                 # the configuration tool's windows
+  libxcb1-dev                  # the system-wide Alt+D on X11
   xvfb xauth fonts-dejavu-core # headless window tests and screenshots
+  libxcb-xtest0-dev            # typing Alt+D into the virtual display in a test
 )
 
 missing=()

@@ -22,6 +22,7 @@
 #include "torvik/configuration_report.h"
 #include "torvik/dialog_font.h"
 #include "torvik/dialog_units.h"
+#include "torvik/global_hot_key.h"
 #include "torvik/message_boxes.h"
 #include "torvik/result_texts.h"
 #include "torvik/service_operations.h"
@@ -104,7 +105,11 @@ CTORVIKDlg::CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options, QWidget* pare
     logPane_->document()->clearUndoRedoStacks();
     ApplyPhase();
 
-    // Reachable while any window of the tool is active; a system-wide grab is not attempted.
+    // System-wide where the platform lets us grab the key; a refused grab is not reported.
+    // The tool's own shortcut covers the platforms without a grab.
+    hotKey_ = new GlobalHotKey(this);
+    hotKey_->Register();
+    connect(hotKey_, &GlobalHotKey::activated, this, &CTORVIKDlg::ResetRegisters);
     resetShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_D), this);
     resetShortcut_->setContext(Qt::ApplicationShortcut);
     connect(resetShortcut_, &QShortcut::activated, this, &CTORVIKDlg::ResetRegisters);
@@ -370,6 +375,10 @@ void CTORVIKDlg::ShutDown() {
     JoinWorker();
     if (IsPortOpen()) {
         port_.Close();
+    }
+    if (hotKey_ != nullptr) {
+        delete hotKey_;  // gives the key back to the desktop
+        hotKey_ = nullptr;
     }
 }
 

@@ -19,6 +19,7 @@ class QShortcut;
 
 namespace k5::torvik {
 
+class GlobalHotKey;
 class MessageBoxes;
 
 struct TorvikOptions {
@@ -107,6 +108,7 @@ private:
     QPushButton* burnInOnButton_ = nullptr;
     QPushButton* burnInOffButton_ = nullptr;
     QShortcut* resetShortcut_ = nullptr;
+    GlobalHotKey* hotKey_ = nullptr;
 };
 
 }  // namespace k5::torvik

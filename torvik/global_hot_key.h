@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+#include <cstdint>
+#include <vector>
+
+namespace k5::torvik {
+
+// Alt+D for the whole desktop: on X11 a passive key grab on the root window, so the key
+// reaches the tool whichever program has the keyboard focus. Elsewhere, or when another
+// client already holds the key, registering fails and the caller carries on without it.
+class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
+    Q_OBJECT
+
+public:
+    explicit GlobalHotKey(QObject* parent = nullptr);
+    ~GlobalHotKey() override;
+    GlobalHotKey(const GlobalHotKey&) = delete;
+    GlobalHotKey& operator=(const GlobalHotKey&) = delete;
+
+    // Grabs Alt+D; false when the platform offers no grab or the key is taken.
+    bool Register();
+    bool IsRegistered() const { return !grabbedModifiers_.empty(); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+signals:
+    void activated();
+
+private:
+    void Unregister();
+
+    uint8_t keycode_ = 0;
+    uint32_t root_ = 0;
+    std::vector<uint16_t> grabbedModifiers_;
+};
+
+}  // namespace k5::torvik
