@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "devlink/serial_comm.h"
 #include "torvik/result_texts.h"
+#include "torvik/status_dialog.h"
+#include "torvik/user_settings_dialog.h"
 #include "window_fixture.h"
 
 namespace k5::torvik::test {
@@ -417,6 +421,30 @@ TEST_F(TorvikWindow, BurnInButtonsSendTheirFramesOnlyWithThePortOpen) {
               (std::vector<uint8_t>{0xFF, 0x04, 0x02, 0x02, 0xFF, 0xAA, 0xB0}));
     EXPECT_FALSE(sim_->State().burnIn);
     EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(TorvikWindow, TheDialogsEditAndShowTheWindowsOwnRecord) {
+    MakeWindow();
+    Window().show();
+    // Each dialog runs modally; answer it once it is up.
+    QString shownStmax;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<CUserSettingsDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->Field(UserSettingField::Pmax)->setText(QStringLiteral("640"));
+        dialog->accept();
+    });
+    Button("userSettingsButton")->click();
+    EXPECT_EQ(Window().Settings().pmax, 640u);
+
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<CStatusDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shownStmax = dialog->findChild<QLineEdit*>(QStringLiteral("stmax"))->text();
+        dialog->reject();
+    });
+    Button("statusButton")->click();
+    EXPECT_EQ(shownStmax, QStringLiteral("D226D5DC"));
 }
 
 class RegisterResetKey : public TorvikWindow {
