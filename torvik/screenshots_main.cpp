@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "qtkit/message_boxes.h"
 #include "sim/simulator.h"
-#include "torvik/message_boxes.h"
 #include "torvik/status_dialog.h"
 #include "torvik/torvik_dialog.h"
 #include "torvik/user_settings_dialog.h"
@@ -22,6 +22,7 @@
 namespace {
 
 using namespace k5::torvik;
+namespace qtkit = k5::qtkit;
 
 QString outputDir;
 int failures = 0;
@@ -39,14 +40,15 @@ void Save(QWidget& widget, const QString& name) {
 }
 
 // Shows each box as the program would, photographs it and answers No to a question.
-class PhotographedBoxes : public MessageBoxes {
+class PhotographedBoxes : public qtkit::MessageBoxes {
 public:
     QString nextName = QStringLiteral("message");
 
-    MessageAnswer Show(QWidget* parent, const MessageRequest& request) override {
-        const auto box = BuildMessageBox(parent, request);
+    qtkit::MessageAnswer Show(QWidget* parent, const qtkit::MessageRequest& request) override {
+        const auto box = qtkit::BuildMessageBox(parent, request);
         Save(*box, nextName);
-        return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        return request.buttons == qtkit::MessageButtons::YesNo ? qtkit::MessageAnswer::No
+                                                               : qtkit::MessageAnswer::Ok;
     }
 };
 

@@ -6,8 +6,8 @@
 #include <QLineEdit>
 #include <array>
 
-#include "torvik/dialog_font.h"
-#include "torvik/dialog_units.h"
+#include "qtkit/dialog_font.h"
+#include "qtkit/dialog_units.h"
 
 namespace k5::torvik {
 
@@ -25,8 +25,8 @@ QString Hex(uint32_t value, int digits) {
 
 CStatusDlg::CStatusDlg(const ConfigSettings* settings, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Status"));
-    setFont(DialogFont());
-    const DialogUnits units(font());
+    setFont(qtkit::DialogFont());
+    const qtkit::DialogUnits units(font());
     setFixedSize(units.Size(202, 150));
 
     auto* registers = new QGroupBox(QStringLiteral("Power AMP Registers"), this);

@@ -17,13 +17,13 @@
 #include <string_view>
 
 #include "devlink/commands.h"
+#include "qtkit/dialog_font.h"
+#include "qtkit/dialog_units.h"
+#include "qtkit/message_boxes.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_observer.h"
 #include "torvik/configuration_report.h"
-#include "torvik/dialog_font.h"
-#include "torvik/dialog_units.h"
 #include "torvik/global_hot_key.h"
-#include "torvik/message_boxes.h"
 #include "torvik/result_texts.h"
 #include "torvik/service_operations.h"
 #include "torvik/status_dialog.h"
@@ -82,7 +82,7 @@ private:
     const unsigned run_;
 };
 
-CTORVIKDlg::CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
+CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
     : QDialog(parent),
       boxes_(boxes),
       reportPath_(options.reportPath.isEmpty() ? DefaultReportPath() : options.reportPath) {
@@ -98,7 +98,7 @@ CTORVIKDlg::CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options, QWidget* pare
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFont(DialogFont());
+    setFont(qtkit::DialogFont());
     BuildControls();
 
     logPane_->setPlainText(QString::fromLatin1(kIntroduction));
@@ -120,7 +120,7 @@ CTORVIKDlg::~CTORVIKDlg() {
 }
 
 void CTORVIKDlg::BuildControls() {
-    const DialogUnits units(font());
+    const qtkit::DialogUnits units(font());
     setFixedSize(units.Size(kWidthUnits, kHeightUnits));
 
     const auto button = [&](const char* name, const char* caption, QRect where) {
@@ -329,7 +329,8 @@ void CTORVIKDlg::ResetRegisters() {
     }
     const bool reset = ResetRegistersToDefaults(link_);
     boxes_.Show(this, {ToQString(kMessageCaption), ToQString(RegisterResetText(reset)),
-                       reset ? MessageIcon::None : MessageIcon::Exclamation, MessageButtons::Ok});
+                       reset ? qtkit::MessageIcon::None : qtkit::MessageIcon::Exclamation,
+                       qtkit::MessageButtons::Ok});
 }
 
 void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
@@ -343,10 +344,10 @@ void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
     JoinWorker();  // completing was the worker's last act
     DrainLog();
     if (resultCode == kResultSuccess) {
-        const MessageAnswer answer =
+        const qtkit::MessageAnswer answer =
             boxes_.Show(this, {ToQString(kMessageCaption), ToQString(kSaveReportQuestion),
-                               MessageIcon::Question, MessageButtons::YesNo});
-        if (answer == MessageAnswer::Yes) {
+                               qtkit::MessageIcon::Question, qtkit::MessageButtons::YesNo});
+        if (answer == qtkit::MessageAnswer::Yes) {
             SaveReport();
         }
     } else {
@@ -361,10 +362,10 @@ void CTORVIKDlg::SaveReport() {
     const ReportResult result = SaveConfigurationReport(
         std::filesystem::path(QFile::encodeName(reportPath_).toStdString()),
         std::string_view(text.constData(), static_cast<size_t>(text.size())));
-    boxes_.Show(this,
-                {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
-                 result == ReportResult::SaveDataOk ? MessageIcon::None : MessageIcon::Exclamation,
-                 MessageButtons::Ok});
+    boxes_.Show(this, {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
+                       result == ReportResult::SaveDataOk ? qtkit::MessageIcon::None
+                                                          : qtkit::MessageIcon::Exclamation,
+                       qtkit::MessageButtons::Ok});
 }
 
 void CTORVIKDlg::ShutDown() {

@@ -17,10 +17,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QShortcut;
 
+namespace k5::qtkit {
+class MessageBoxes;
+}  // namespace k5::qtkit
+
 namespace k5::torvik {
 
 class GlobalHotKey;
-class MessageBoxes;
 
 struct TorvikOptions {
     // Where a saved report goes; empty means CfgLog.txt in the program's folder.
@@ -36,7 +39,8 @@ class CTORVIKDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CTORVIKDlg(MessageBoxes& boxes, TorvikOptions options = {}, QWidget* parent = nullptr);
+    explicit CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options = {},
+                        QWidget* parent = nullptr);
     ~CTORVIKDlg() override;
     CTORVIKDlg(const CTORVIKDlg&) = delete;
     CTORVIKDlg& operator=(const CTORVIKDlg&) = delete;
@@ -82,7 +86,7 @@ private:
     void SaveReport();
     void ShutDown();
 
-    MessageBoxes& boxes_;
+    qtkit::MessageBoxes& boxes_;
     QString reportPath_;
 
     CSerialComm port_;

@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <string>
 
-#include "torvik/dialog_font.h"
-#include "torvik/dialog_units.h"
-#include "torvik/message_boxes.h"
+#include "qtkit/dialog_font.h"
+#include "qtkit/dialog_units.h"
+#include "qtkit/message_boxes.h"
 
 namespace k5::torvik {
 
@@ -64,11 +64,12 @@ QString FieldText(const UserSettings& values, UserSettingField field) {
 
 }  // namespace
 
-CUserSettingsDlg::CUserSettingsDlg(ConfigSettings* settings, MessageBoxes& boxes, QWidget* parent)
+CUserSettingsDlg::CUserSettingsDlg(ConfigSettings* settings, qtkit::MessageBoxes& boxes,
+                                   QWidget* parent)
     : QDialog(parent), settings_(settings), boxes_(boxes) {
     setWindowTitle(QStringLiteral("User Settings"));
-    setFont(DialogFont());
-    const DialogUnits units(font());
+    setFont(qtkit::DialogFont());
+    const qtkit::DialogUnits units(font());
     setFixedSize(units.Size(214, 180));
 
     // Created first, so it comes first in the tab order and has the focus on opening.
@@ -128,7 +129,7 @@ void CUserSettingsDlg::accept() {
         if (const auto prompt = ApplyUserSetting(values, kUserSettingOrder[i], text)) {
             boxes_.Show(this,
                         {QString::fromLatin1(kValidationCaption), QString::fromStdString(*prompt),
-                         MessageIcon::Exclamation, MessageButtons::Ok});
+                         qtkit::MessageIcon::Exclamation, qtkit::MessageButtons::Ok});
             edit->setFocus(Qt::OtherFocusReason);
             edit->selectAll();
             return;

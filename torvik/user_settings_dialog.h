@@ -8,9 +8,11 @@
 
 class QLineEdit;
 
-namespace k5::torvik {
-
+namespace k5::qtkit {
 class MessageBoxes;
+}  // namespace k5::qtkit
+
+namespace k5::torvik {
 
 // The caption of the dialogs' validation prompts.
 inline constexpr auto kValidationCaption = "TORVIK";
@@ -23,7 +25,8 @@ class CUserSettingsDlg : public QDialog {
 
 public:
     // `settings` may be null: the dialog then shows zeros and 0.28125, and OK writes nothing.
-    CUserSettingsDlg(ConfigSettings* settings, MessageBoxes& boxes, QWidget* parent = nullptr);
+    CUserSettingsDlg(ConfigSettings* settings, qtkit::MessageBoxes& boxes,
+                     QWidget* parent = nullptr);
 
     QLineEdit* Field(UserSettingField field) const;
 
@@ -31,7 +34,7 @@ public:
 
 private:
     ConfigSettings* settings_;
-    MessageBoxes& boxes_;
+    qtkit::MessageBoxes& boxes_;
     std::array<QLineEdit*, kUserSettingOrder.size()> fields_{};
 };
 

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include "qtkit/dialog_units.h"
 #include "recording_boxes.h"
-#include "torvik/dialog_units.h"
 #include "torvik/status_dialog.h"
 #include "torvik/torvik_dialog.h"
 #include "torvik/user_settings_dialog.h"
@@ -19,7 +19,7 @@ namespace k5::torvik::test {
 namespace {
 
 TEST(DialogUnits, ConvertEdgesSoNeighboursMeetWithoutGapOrOverlap) {
-    const DialogUnits units(7, 15);  // quarter and eighth units that do not divide evenly
+    const qtkit::DialogUnits units(7, 15);  // quarter and eighth units that do not divide evenly
     EXPECT_EQ(units.X(4), 7);
     EXPECT_EQ(units.Y(8), 15);
     EXPECT_EQ(units.X(2), 4);  // 3.5 rounds away from zero
@@ -36,8 +36,8 @@ TEST(DialogUnits, ScaleWithTheFont) {
     small.setPixelSize(10);
     QFont large = small;
     large.setPixelSize(20);
-    const DialogUnits smallUnits(small);
-    const DialogUnits largeUnits(large);
+    const qtkit::DialogUnits smallUnits(small);
+    const qtkit::DialogUnits largeUnits(large);
     EXPECT_GT(largeUnits.BaseHeight(), smallUnits.BaseHeight());
     EXPECT_GT(largeUnits.BaseWidth(), smallUnits.BaseWidth());
     EXPECT_GE(smallUnits.BaseWidth(), 1);

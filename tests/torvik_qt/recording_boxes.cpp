@@ -2,15 +2,16 @@
 
 namespace k5::torvik::test {
 
-MessageAnswer RecordingBoxes::Show(QWidget* /*parent*/, const MessageRequest& request) {
+qtkit::MessageAnswer RecordingBoxes::Show(QWidget* /*parent*/,
+                                          const qtkit::MessageRequest& request) {
     shown_.push_back(request);
-    if (request.buttons == MessageButtons::Ok) {
-        return MessageAnswer::Ok;
+    if (request.buttons == qtkit::MessageButtons::Ok) {
+        return qtkit::MessageAnswer::Ok;
     }
     if (answers_.empty()) {
-        return MessageAnswer::No;
+        return qtkit::MessageAnswer::No;
     }
-    const MessageAnswer answer = answers_.front();
+    const qtkit::MessageAnswer answer = answers_.front();
     answers_.pop_front();
     return answer;
 }

@@ -3,23 +3,23 @@
 #include <deque>
 #include <vector>
 
-#include "torvik/message_boxes.h"
+#include "qtkit/message_boxes.h"
 
 namespace k5::torvik::test {
 
 // Records every box a window would show and answers it: questions from a queue of answers
 // (No when it is empty), other boxes with OK.
-class RecordingBoxes : public MessageBoxes {
+class RecordingBoxes : public qtkit::MessageBoxes {
 public:
-    MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
+    qtkit::MessageAnswer Show(QWidget* parent, const qtkit::MessageRequest& request) override;
 
-    void AnswerNext(MessageAnswer answer) { answers_.push_back(answer); }
-    const std::vector<MessageRequest>& Shown() const { return shown_; }
+    void AnswerNext(qtkit::MessageAnswer answer) { answers_.push_back(answer); }
+    const std::vector<qtkit::MessageRequest>& Shown() const { return shown_; }
     void Forget() { shown_.clear(); }
 
 private:
-    std::deque<MessageAnswer> answers_;
-    std::vector<MessageRequest> shown_;
+    std::deque<qtkit::MessageAnswer> answers_;
+    std::vector<qtkit::MessageRequest> shown_;
 };
 
 }  // namespace k5::torvik::test

@@ -91,7 +91,7 @@ protected:
     }
 
     // Runs one configuration to its end, answering the save question with `answer`.
-    void RunToCompletion(MessageAnswer answer = MessageAnswer::No) {
+    void RunToCompletion(qtkit::MessageAnswer answer = qtkit::MessageAnswer::No) {
         boxes_.AnswerNext(answer);
         Button("startButton")->click();
         ASSERT_EQ(States(), Expected(Phase::Running));
@@ -159,7 +159,7 @@ TEST_F(TorvikWindow, SuccessAnsweredYesAppendsTheReportToTheFile) {
     MakeWindow();
     WriteReport("earlier report\n");
     OpenCom8();
-    RunToCompletion(MessageAnswer::Yes);
+    RunToCompletion(qtkit::MessageAnswer::Yes);
 
     const QString log = Log();
     EXPECT_TRUE(log.startsWith(kFirstLine)) << log.toStdString();
@@ -168,15 +168,15 @@ TEST_F(TorvikWindow, SuccessAnsweredYesAppendsTheReportToTheFile) {
     EXPECT_FALSE(log.contains(QStringLiteral("K5 Power AMP configuration program.")));
 
     ASSERT_EQ(boxes_.Shown().size(), 2u);
-    const MessageRequest& question = boxes_.Shown()[0];
+    const qtkit::MessageRequest& question = boxes_.Shown()[0];
     EXPECT_EQ(question.caption, QStringLiteral("Note"));
     EXPECT_EQ(question.text, QStringLiteral("Save the configuration report?"));
-    EXPECT_EQ(question.icon, MessageIcon::Question);
-    EXPECT_EQ(question.buttons, MessageButtons::YesNo);
-    const MessageRequest& saved = boxes_.Shown()[1];
+    EXPECT_EQ(question.icon, qtkit::MessageIcon::Question);
+    EXPECT_EQ(question.buttons, qtkit::MessageButtons::YesNo);
+    const qtkit::MessageRequest& saved = boxes_.Shown()[1];
     EXPECT_EQ(saved.caption, QStringLiteral("Note"));
     EXPECT_EQ(saved.text, QStringLiteral("Save data OK"));
-    EXPECT_EQ(saved.icon, MessageIcon::None);
+    EXPECT_EQ(saved.icon, qtkit::MessageIcon::None);
 
     // Earlier reports stay in front; the new one is a line feed, the dated header and the
     // pane's text as it stands.
@@ -197,7 +197,7 @@ TEST_F(TorvikWindow, SuccessAnsweredNoLeavesTheFileUntouched) {
     MakeWindow();
     WriteReport("earlier report\n");
     OpenCom8();
-    RunToCompletion(MessageAnswer::No);
+    RunToCompletion(qtkit::MessageAnswer::No);
 
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Save the configuration report?"));
@@ -218,12 +218,12 @@ TEST_F(TorvikWindow, AReportThatCannotBeCreatedSaysFailedAndTheWindowGoesIdle) {
         boxes_, TorvikOptions{.reportPath = scratch_.filePath(QStringLiteral("gone/CfgLog.txt")),
                               .timeScale = kFastTimeScale});
     OpenCom8();
-    RunToCompletion(MessageAnswer::Yes);
+    RunToCompletion(qtkit::MessageAnswer::Yes);
 
     ASSERT_EQ(boxes_.Shown().size(), 2u);
     EXPECT_EQ(boxes_.Shown()[1].caption, QStringLiteral("Note"));
     EXPECT_EQ(boxes_.Shown()[1].text, QStringLiteral("Failed"));
-    EXPECT_EQ(boxes_.Shown()[1].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(boxes_.Shown()[1].icon, qtkit::MessageIcon::Exclamation);
     EXPECT_EQ(States(), Expected(Phase::OpenIdle));
 }
 
@@ -337,7 +337,7 @@ TEST_F(TorvikWindow, AStopAfterTheRunsLastPauseDoesNotEndTheNextRun) {
     Button("startButton")->click();
     ASSERT_TRUE(Log().endsWith(kCancelled));
 
-    RunToCompletion(MessageAnswer::No);
+    RunToCompletion(qtkit::MessageAnswer::No);
     EXPECT_TRUE(Log().endsWith(kLastLineOfSuccess)) << Log().toStdString();
     ASSERT_EQ(boxes_.Shown().size(), 1u);
 }
@@ -473,7 +473,7 @@ TEST_F(RegisterResetKey, WithAnAnsweringAmplifierSaysOk) {
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].caption, QStringLiteral("Note"));
     EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Set AMP regsiters to default values: OK"));
-    EXPECT_EQ(boxes_.Shown()[0].icon, MessageIcon::None);
+    EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::None);
     const sim::Request request = sim_->Requests().back();
     EXPECT_EQ(request.kind, sim::RequestKind::WriteRegister);
     EXPECT_EQ(request.address, 0xFFFF);
@@ -488,7 +488,7 @@ TEST_F(RegisterResetKey, WithoutAnAmplifierSaysError) {
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].text,
               QStringLiteral("Set AMP regsiters to default values: Error!"));
-    EXPECT_EQ(boxes_.Shown()[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::Exclamation);
 }
 
 TEST_F(RegisterResetKey, DuringARunDoesNothing) {

@@ -82,8 +82,8 @@ TEST_P(UserSettingsBound, AcceptsJustInsideAndRefusesJustOutside) {
     }
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].text, QString::fromLatin1(bound.prompt));
-    EXPECT_EQ(boxes_.Shown()[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(boxes_.Shown()[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::Exclamation);
+    EXPECT_EQ(boxes_.Shown()[0].buttons, qtkit::MessageButtons::Ok);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(QApplication::focusWidget(), dialog.Field(bound.field));
     EXPECT_EQ(dialog.Field(bound.field)->selectedText(), QString::fromLatin1(bound.text));

@@ -1,8 +1,8 @@
-#include "torvik/message_boxes.h"
+#include "qtkit/message_boxes.h"
 
 #include <QMessageBox>
 
-namespace k5::torvik {
+namespace k5::qtkit {
 
 namespace {
 
@@ -42,4 +42,4 @@ MessageAnswer QtMessageBoxes::Show(QWidget* parent, const MessageRequest& reques
     return pressed == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
-}  // namespace k5::torvik
+}  // namespace k5::qtkit

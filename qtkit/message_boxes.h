@@ -6,7 +6,7 @@
 class QMessageBox;
 class QWidget;
 
-namespace k5::torvik {
+namespace k5::qtkit {
 
 enum class MessageIcon { None, Question, Exclamation };
 enum class MessageButtons { Ok, YesNo };
@@ -38,4 +38,4 @@ public:
 // The box as QtMessageBoxes shows it; Escape answers No on a question.
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request);
 
-}  // namespace k5::torvik
+}  // namespace k5::qtkit

@@ -1,8 +1,8 @@
-#include "torvik/dialog_font.h"
+#include "qtkit/dialog_font.h"
 
 #include <QFontDatabase>
 
-namespace k5::torvik {
+namespace k5::qtkit {
 
 QFont DialogFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
@@ -10,4 +10,4 @@ QFont DialogFont() {
     return font;
 }
 
-}  // namespace k5::torvik
+}  // namespace k5::qtkit

@@ -4,7 +4,7 @@
 
 class QFont;
 
-namespace k5::torvik {
+namespace k5::qtkit {
 
 // Places controls from dialog-unit coordinates the way Windows dialog templates are laid
 // out: a horizontal unit is a quarter of the font's average character width, a vertical unit
@@ -29,4 +29,4 @@ private:
     int baseHeight_;
 };
 
-}  // namespace k5::torvik
+}  // namespace k5::qtkit

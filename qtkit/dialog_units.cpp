@@ -1,10 +1,10 @@
-#include "torvik/dialog_units.h"
+#include "qtkit/dialog_units.h"
 
 #include <QFont>
 #include <QFontMetrics>
 #include <cmath>
 
-namespace k5::torvik {
+namespace k5::qtkit {
 
 namespace {
 
@@ -45,4 +45,4 @@ QSize DialogUnits::Size(int width, int height) const {
     return QSize(X(width), Y(height));
 }
 
-}  // namespace k5::torvik
+}  // namespace k5::qtkit
