@@ -27,6 +27,10 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageReque
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton(QMessageBox::Yes);
         box->setEscapeButton(QMessageBox::No);
+    } else if (request.buttons == MessageButtons::OkCancel) {
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box->setDefaultButton(QMessageBox::Ok);
+        box->setEscapeButton(QMessageBox::Cancel);
     } else {
         box->setStandardButtons(QMessageBox::Ok);
     }
@@ -36,8 +40,13 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageReque
 MessageAnswer QtMessageBoxes::Show(QWidget* parent, const MessageRequest& request) {
     const std::unique_ptr<QMessageBox> box = BuildMessageBox(parent, request);
     const int pressed = box->exec();
-    if (request.buttons == MessageButtons::Ok) {
-        return MessageAnswer::Ok;
+    switch (request.buttons) {
+        case MessageButtons::Ok:
+            return MessageAnswer::Ok;
+        case MessageButtons::OkCancel:
+            return pressed == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+        case MessageButtons::YesNo:
+            break;
     }
     return pressed == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }

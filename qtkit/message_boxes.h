@@ -9,8 +9,8 @@ class QWidget;
 namespace k5::qtkit {
 
 enum class MessageIcon { None, Question, Exclamation };
-enum class MessageButtons { Ok, YesNo };
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageButtons { Ok, YesNo, OkCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 // One modal message box: caption, text, icon and buttons.
 struct MessageRequest {
@@ -35,7 +35,8 @@ public:
     MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
 };
 
-// The box as QtMessageBoxes shows it; Escape answers No on a question.
+// The box as QtMessageBoxes shows it; Escape answers No on a question and Cancel on an
+// OK/Cancel box.
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request);
 
 }  // namespace k5::qtkit

@@ -8,6 +8,36 @@ namespace k5::veldra {
 
 // The wizard's page texts. Lines break with the two characters "\n\r".
 
+// The frame.
+inline constexpr std::string_view kWizardCaption = "K5 Calibration Application";
+inline constexpr std::string_view kWizardHeader = "K5 Calibration Application V1.0.6";
+inline constexpr std::string_view kConfirmExit = "Are you sure you want to exit?";
+inline constexpr std::string_view kConfirmExitCaption = "Confirm Exit";
+
+// Welcome page.
+inline constexpr std::string_view kWelcomeText =
+    "Welcome to the K5 calibration application.\n\r\n\rPlease press Next to continue.";
+
+// Preparation page.
+inline constexpr std::string_view kPreparationText =
+    "Before starting the calibration, please accomplish the preparations as below:\n\r\n\ra) "
+    "Disconnect all inputs.\n\rb) Connect the left and right outputs with 4ohms load.\n\rc) "
+    "Connect the PC to the RS232 port of the K5 using serial cable.\n\r";
+inline constexpr std::string_view kPreparationNote =
+    "d) KEEP K5 POWERED ON FOR 10 MINUTES BEFORE CALIBRATION.\n\r\n\r";
+inline constexpr std::string_view kWarmedUpExplanation =
+    "If K5 has been powered on for 10 minutes before starting the application,please keep K5 "
+    "power on and click the option below,otherwise the application will force the K5 warm up "
+    "before calibration.\n\r";
+inline constexpr std::string_view kWarmedUpAnswer = "Yes,the K5 has been warmed up for 10 minutes.";
+inline constexpr std::string_view kPreparationClosing = "Then please press Next to continue.";
+
+// Port-selection page.
+inline constexpr std::string_view kPortInstruction =
+    "Please select the corresponding COM port below and press Next to continue.";
+inline constexpr std::string_view kPortLabel = "COM Port";
+inline constexpr std::string_view kAutoDetect = "Auto Detect";
+
 // Detection page.
 inline constexpr std::string_view kLookingForK5 = "Looking for K5...\n\r\n\r";
 // The pieces appended for a detection result, "%d" filled with `port`; empty for a code

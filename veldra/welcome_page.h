@@ -1,0 +1,15 @@
+#pragma once
+
+#include "veldra/wizard_page.h"
+
+namespace k5::veldra {
+
+// Page 1: the welcome text.
+class CWelcomePage : public WizardPage {
+    Q_OBJECT
+
+public:
+    explicit CWelcomePage(QWidget* parent);
+};
+
+}  // namespace k5::veldra
