@@ -5,7 +5,7 @@
 namespace k5::veldra {
 
 CCalibrationPage::CCalibrationPage(QWidget* parent) : WizardPage(parent) {
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     log_ = AddStatic(this, units, QRect(5, 5, 315, 140), "calibrationLog");
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("calibrationProgress"));

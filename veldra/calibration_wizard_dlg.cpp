@@ -96,7 +96,7 @@ CCalibrationWizardDlg::~CCalibrationWizardDlg() {
 }
 
 void CCalibrationWizardDlg::BuildControls() {
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     setFixedSize(units.Size(kWidthUnits, kHeightUnits));
 
     header_ = new QLabel(FromView(kWizardHeader), this);

@@ -12,7 +12,7 @@ CComPortPage::CComPortPage(QWidget* parent, PortProbe portExists)
     if (!portExists_) {
         portExists_ = [](unsigned port) { return PortExists(port); };
     }
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     AddStatic(this, units, QRect(5, 5, 285, 40), "portInstruction")
         ->setText(PageText(kPortInstruction));
     QLabel* label = AddStatic(this, units, QRect(80, 62, 40, 10), "portLabel");

@@ -3,7 +3,7 @@
 namespace k5::veldra {
 
 CDetectPage::CDetectPage(QWidget* parent) : WizardPage(parent) {
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     text_ = AddStatic(this, units, QRect(5, 5, 295, 115), "detectText");
 }
 

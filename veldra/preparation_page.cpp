@@ -15,7 +15,7 @@ constexpr int kNoteCellHeight = 17;
 }  // namespace
 
 CPreparationPage::CPreparationPage(QWidget* parent) : WizardPage(parent) {
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     AddStatic(this, units, QRect(5, 4, 305, 41), "preparationText")
         ->setText(PageText(kPreparationText));
 

@@ -17,7 +17,7 @@ QString FromModel(const std::string& text) {
 }  // namespace
 
 CWarmUpPage::CWarmUpPage(QWidget* parent) : WizardPage(parent) {
-    const qtkit::DialogUnits units(font());
+    const qtkit::DialogUnits units = WizardUnits(font());
     QLabel* title = AddStatic(this, units, QRect(5, 5, 300, 10), "warmUpTitle");
     title->setFont(qtkit::CellHeightFont(kTitleCellHeight, QFont::Bold));
     title->setText(PageText(kWarmUpTitle));

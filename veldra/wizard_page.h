@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "qtkit/dialog_units.h"
@@ -23,9 +26,23 @@ public:
     virtual void Enter() {}
 };
 
-// A page text as a label shows it: each "\n\r" becomes one line break.
+// The wizard's dialog units: the font's average character width, and its line spacing as the
+// unit height, so that a static text keeps as many lines as its template gives it room for
+// even where the font adds leading between lines.
+inline qtkit::DialogUnits WizardUnits(const QFont& font) {
+    const qtkit::DialogUnits units(font);
+    // A label lays its lines out at the fractional spacing rounded up.
+    const int lineSpacing = static_cast<int>(std::ceil(QFontMetricsF(font).lineSpacing()));
+    return qtkit::DialogUnits(units.BaseWidth(), std::max(units.BaseHeight(), lineSpacing));
+}
+
+// A page text as a label shows it: each "\n\r" becomes one line break, and the breaks that
+// end a text (kept there for the next piece appended) take no room at the bottom.
 inline QString PageText(std::string_view text) {
-    const std::string lines = ToLineFeeds(text);
+    std::string lines = ToLineFeeds(text);
+    while (!lines.empty() && lines.back() == '\n') {
+        lines.pop_back();
+    }
     return QString::fromUtf8(lines.data(), static_cast<qsizetype>(lines.size()));
 }
 

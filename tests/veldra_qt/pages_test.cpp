@@ -80,8 +80,8 @@ TEST_F(WizardTest, TheNoteIsBoldAndRed) {
     ASSERT_NE(note, nullptr);
     EXPECT_TRUE(note->font().bold());
     EXPECT_EQ(note->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_EQ(note->text(), QStringLiteral("d) KEEP K5 POWERED ON FOR 10 MINUTES BEFORE "
-                                           "CALIBRATION.\n\n"));
+    EXPECT_EQ(note->text(),
+              QStringLiteral("d) KEEP K5 POWERED ON FOR 10 MINUTES BEFORE CALIBRATION."));
 }
 
 // --- Warm-up and calibration pages ------------------------------------------------------------
