@@ -202,6 +202,27 @@ TEST_F(WizardTest, AnAnswerGivenAfterTheWarmUpEndedChangesNothing) {
     EXPECT_TRUE(Frame().isVisible());
 }
 
+TEST_F(WizardTest, ACancelConfirmedAfterTheCountdownEndedLeavesTheCalibrationRunning) {
+    PutK5On(3);
+    MakeFrame(/*countdownMinutes=*/0);
+    DetectFrom(0);
+    ASSERT_TRUE(WaitForDetection());
+    Click("nextButton");
+    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+
+    // The countdown runs out while the question is open, and the calibration starts.
+    boxes_.AnswerNext(MessageAnswer::Ok);
+    boxes_.WhileAsking(
+        [this] { ASSERT_TRUE(WaitFor([this] { return Frame().CurrentPage() == 6; })); });
+    Click("exitButton");
+    EXPECT_EQ(boxes_.Shown()[0].text.toStdString(), kConfirmCancelWarmUp);
+    EXPECT_EQ(Frame().CurrentPage(), 6u);
+    EXPECT_TRUE(Frame().IsPortOpen());
+    EXPECT_EQ(Frame().WarmUpPage()->Model().Outcome(), kWarmUpAccomplishedText);
+    ASSERT_TRUE(WaitForCalibrationEnd());
+    EXPECT_EQ(CalibrationLog(), kSuccessLog);
+}
+
 TEST_F(WizardTest, ALateWarmUpReportAfterTheStopChangesNothing) {
     sim::Simulator& k5 = PutK5On(3);
     MakeFrame(/*countdownMinutes=*/0);
