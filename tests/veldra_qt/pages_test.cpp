@@ -73,6 +73,17 @@ TEST_F(WizardTest, TheWarmedUpFlagFollowsEveryClickAndEveryEntryClearsIt) {
     EXPECT_FALSE(Frame().WarmedUp());
 }
 
+TEST_F(WizardTest, HidingAndShowingTheWholeFrameIsNoNewEntry) {
+    MakeFrame();
+    Click("nextButton");
+    QTest::mouseClick(Frame().PreparationPage()->WarmedUpBox(), Qt::LeftButton);
+    ASSERT_TRUE(Frame().WarmedUp());
+    Frame().hide();  // as when the owner window is minimised
+    Frame().show();
+    EXPECT_TRUE(Frame().PreparationPage()->WarmedUpBox()->isChecked());
+    EXPECT_TRUE(Frame().WarmedUp());
+}
+
 TEST_F(WizardTest, TheNoteIsBoldAndRed) {
     MakeFrame();
     const auto* note =
