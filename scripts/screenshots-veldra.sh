@@ -4,17 +4,5 @@
 # calibration running and complete. Writes build/screenshots/veldra/*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-scripts/install-deps.sh
-# K5_BUILD_DIR names another configured build folder to take the program from.
-build="${K5_BUILD_DIR:-build/default}"
-if [ -z "${K5_BUILD_DIR:-}" ]; then
-  cmake --preset default >/dev/null
-fi
-cmake --build "$build" --target veldra_screenshots
-
-out=build/screenshots/veldra
-rm -rf "$out"
-mkdir -p "$out"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$build/veldra/veldra_screenshots" "$out"
-echo "Screenshots in $out/"
+source scripts/lib/common.sh
+take_screenshots veldra_screenshots veldra build/screenshots/veldra

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "qtkit/message_boxes.h"
+#include "qtkit/snapshot.h"
 #include "sim/simulator.h"
 #include "torvik/status_dialog.h"
 #include "torvik/torvik_dialog.h"
@@ -28,15 +29,9 @@ QString outputDir;
 int failures = 0;
 
 void Save(QWidget& widget, const QString& name) {
-    widget.show();
-    QApplication::processEvents();
-    const QString path = QDir(outputDir).filePath(name + QStringLiteral(".png"));
-    if (!widget.grab().save(path)) {
-        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    if (!qtkit::SaveSnapshot(widget, outputDir, name)) {
         ++failures;
-        return;
     }
-    std::printf("%s\n", qPrintable(path));
 }
 
 // Shows each box as the program would, photographs it and answers No to a question.

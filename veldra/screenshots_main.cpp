@@ -16,6 +16,7 @@
 #include <string>
 
 #include "qtkit/message_boxes.h"
+#include "qtkit/snapshot.h"
 #include "sim/simulator.h"
 #include "veldra/calibration_page.h"
 #include "veldra/calibration_wizard_dlg.h"
@@ -31,15 +32,9 @@ QString outputDir;
 int failures = 0;
 
 void Save(QWidget& widget, const QString& name) {
-    widget.show();
-    QApplication::processEvents();
-    const QString path = QDir(outputDir).filePath(name + QStringLiteral(".png"));
-    if (!widget.grab().save(path)) {
-        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    if (!qtkit::SaveSnapshot(widget, outputDir, name)) {
         ++failures;
-        return;
     }
-    std::printf("%s\n", qPrintable(path));
 }
 
 // Photographs each question as the wizard would show it and answers from a queue (Cancel
