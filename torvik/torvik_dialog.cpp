@@ -88,10 +88,7 @@ CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidge
       reportPath_(options.reportPath.isEmpty() ? DefaultReportPath() : options.reportPath) {
     link_.SetTimeScale(options.timeScale);
 
-    SerialSettings serial;
-    port_.GetSettings(serial);
-    serial.baudRateIndex = kBaudIndex115200;
-    port_.SetSettings(serial);
+    SelectAmplifierBaudRate(port_);
 
     setWindowIcon(TorvikIcon());
     setWindowTitle(QString::fromLatin1(kWindowTitle));
