@@ -227,6 +227,23 @@ TEST_F(PortOnPty, HangUpDuringAReadFailsPromptlyAndStaysFailed) {
     EXPECT_EQ(port.IsOpen(), 0);
 }
 
+TEST(PortRecord, RecordDestroyedWhileOpenReleasesTheDevice) {
+    PtyPeer peer;
+    const size_t before = OpenDescriptorCount();
+    {
+        CSerialComm owner;
+        owner.SetSettings(SettingsInUse());
+        owner.SetDevicePathOverride(peer.DevicePath());
+        ASSERT_EQ(owner.Open(), 1) << owner.LastErrorText();
+    }  // no Close: the owner forgot it
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    CSerialComm next;
+    next.SetSettings(SettingsInUse());
+    next.SetDevicePathOverride(peer.DevicePath());
+    EXPECT_EQ(next.Open(), 1) << "the lock must not outlive the record: " << next.LastErrorText();
+    next.Close();
+}
+
 TEST(PortRecord, ClosedPortDoesNothing) {
     CSerialComm port;
     uint8_t buffer[11] = {};
