@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "bench/sim_line.h"
 #include "devlink/cancel_event.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
@@ -66,21 +67,12 @@ double FloorMs(const k5::sim::Simulator& sim) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-    auto sim = k5::sim::Simulator::Start({.left = 760, .right = 760});
-    if (!sim) {
-        std::fprintf(stderr, "the simulator did not start\n");
+    const auto line = k5::bench::SimLine::Open();
+    if (!line) {
         return 2;
     }
-    k5::CSerialComm port;
-    k5::SelectAmplifierBaudRate(port);
-    port.SetDevicePathOverride(sim->DevicePath());
-    if (!port.Open()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", sim->DevicePath().c_str(),
-                     port.LastErrorText().c_str());
-        return 2;
-    }
-    k5::CancelEvent cancel;
-    k5::DeviceLink link(port, cancel);
+    k5::sim::Simulator* sim = line->sim.get();
+    k5::DeviceLink& link = line->link;
 
     bool met = true;
     std::printf("%-22s %12s %12s %12s %10s\n", "run", "wall ms", "floor ms", "overhead ms",
@@ -104,6 +96,6 @@ int main(int argc, char** argv) {
                     overhead, 100.0 * overhead / floor, ok ? "ok" : "ABOVE TARGET");
     }
     std::printf("target: overhead at most %.0f%% of the floor\n", kTargetOverhead * 100.0);
-    port.Close();
+    line->port.Close();
     return met ? 0 : 1;
 }

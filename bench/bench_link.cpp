@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sim_line.h"
 #include "devlink/commands.h"
 #include "devlink/device_link.h"
 #include "devlink/registers.h"
@@ -71,22 +72,12 @@ bool Report(const char* name, const Figures& f, double floorMs, double maxOverhe
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
 
-    std::string error;
-    auto sim = k5::sim::Simulator::Start({.left = 760, .right = 760}, error);
-    if (!sim) {
-        std::fprintf(stderr, "cannot start the simulator: %s\n", error.c_str());
+    const auto line = k5::bench::SimLine::Open();
+    if (!line) {
         return 2;
     }
-    k5::CSerialComm port;
-    k5::SelectAmplifierBaudRate(port);
-    port.SetDevicePathOverride(sim->DevicePath());
-    if (!port.Open()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", sim->DevicePath().c_str(),
-                     port.LastErrorText().c_str());
-        return 2;
-    }
-    k5::CancelEvent cancel;
-    k5::DeviceLink link(port, cancel);
+    const k5::sim::Simulator* sim = line->sim.get();
+    k5::DeviceLink& link = line->link;
     // The conductance registers read true only in the measuring state.
     for (auto command : {k5::cmd::kSourceCoax1, k5::cmd::kTestTone1k, k5::cmd::kVolumeMinus8}) {
         if (!link.SendCommand(command, command, 5)) {
@@ -123,7 +114,7 @@ int main(int argc, char** argv) {
             [&] { return link.SendCommand(k5::cmd::kSourceCoax1, k5::cmd::kSourceCoax1, 5) == 1; }),
         5.0 + 20.0, 2.0);
 
-    port.Close();
+    line->port.Close();
     std::printf("cpu: whole process (client and simulator) over wall time; target at most 5%%\n");
     std::printf("%s\n", ok ? "all targets met" : "some targets missed");
     return ok ? 0 : 1;
