@@ -238,7 +238,11 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     }
     if (!port.Open()) {
         Print(err, "Port error: " + port.LastErrorText() + "\n");
-        return record ? record->Finish(options.jsonPath, kExitPortError, err) : kExitPortError;
+        if (!record) {
+            return kExitPortError;
+        }
+        record->SetMeasured({}, true);
+        return record->Finish(options.jsonPath, kExitPortError, err);
     }
 
     DeviceLink link(port, cancel);

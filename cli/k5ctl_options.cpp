@@ -75,7 +75,7 @@ constexpr std::string_view kUsage =
     "                    detect, then keep the K5 on in its test state for M minutes [10],\n"
     "                    printing the countdown once a minute and the outcome; when the\n"
     "                    countdown ends, or the warm-up fails or is stopped, the K5 is turned\n"
-    "                    down to -20 dB and muted, and the warm-up says so\n"
+    "                    down to -20 dB and muted; a finished warm-up says so\n"
     "  calibrate [--warm-up [--minutes M]]\n"
     "                    detect a powered K5, then run the five-step calibration; prints\n"
     "                    the step log and the final progress. With --warm-up: detect a K5\n"
