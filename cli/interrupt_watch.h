@@ -5,8 +5,9 @@
 
 namespace k5::cli {
 
-// Turns Ctrl-C (and, on POSIX systems, SIGTERM) into a call of `onInterrupt` on a helper
-// thread, where it may take locks and set events; nothing runs inside a signal handler.
+// Turns Ctrl-C (on POSIX systems also SIGTERM and SIGHUP; on Windows Ctrl-Break and the
+// closing of the console) into a call of `onInterrupt` on a helper thread, where it may take
+// locks and set events; nothing runs inside a signal handler.
 // Construct it before any other thread of the process starts. While it exists the signals no
 // longer end the process; after it is gone they stay held back until the process exits.
 class InterruptWatch {

@@ -17,6 +17,8 @@ sigset_t WatchedSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A closed terminal or SSH session stops a run as Ctrl-C does.
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, kStopSignal);
     return set;
 }

@@ -1,5 +1,8 @@
 #include "cli/k5ctl_commands.h"
 
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -7,13 +10,16 @@
 
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_wizard.h"
+#include "cli/run_record.h"
 #include "devlink/cancel_event.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
+#include "k5/version.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_report.h"
+#include "torvik/protection_math.h"
 #include "torvik/result_texts.h"
 #include "torvik/service_operations.h"
 
@@ -21,12 +27,29 @@ namespace k5::cli {
 
 namespace {
 
+// Standard output may be a pipe that its reader has closed: SIGPIPE is ignored and a failed
+// write is dropped, so the procedure still runs to its own end.
 void Print(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }
 
-// Shows the log as the window's pane would hold it, and keeps it for the report.
+// The number that a "...: %d(0x%x)\n" log line begins with after `prefix`.
+std::optional<uint32_t> NumberAfter(std::string_view line, std::string_view prefix) {
+    if (!line.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    line.remove_prefix(prefix.size());
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), value);
+    if (ec != std::errc() || end == line.data()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Shows the log as the window's pane would hold it, keeps it for the report, and notes how
+// far the run got for the production record.
 class PrintingObserver : public torvik::ConfigurationObserver {
 public:
     explicit PrintingObserver(std::FILE* out) : out_(out) {}
@@ -34,63 +57,143 @@ public:
     void AppendLog(std::string_view text) override {
         log_.append(text);
         Print(out_, text);
+        if (auto left = NumberAfter(text, "Left High signal conductance value is: ")) {
+            left_ = left;
+        } else if (auto right = NumberAfter(text, "Right High signal conductance value is: ")) {
+            right_ = right;
+        } else if (text.starts_with("\nCoeff0 = ")) {
+            reachedCoefficients_ = true;
+        } else if (text.starts_with("Calculated Pmax = ")) {
+            reachedFields_ = true;
+        } else if (text.starts_with("REG STMAX = ")) {
+            reachedRegisters_ = true;
+        } else if (text.starts_with("Max power at 2ohms is: ")) {
+            reachedFigures_ = true;
+        }
     }
     void Complete(int resultCode) override { result_ = resultCode; }
 
     const std::string& Log() const { return log_; }
     std::optional<int> Result() const { return result_; }
 
+    // What the run measured and calculated, up to the point it reached. The values that the
+    // run keeps in the record are taken from it; the others are worked out again from the
+    // same readings and settings with the run's own arithmetic.
+    MeasuredValues Measured(const ConfigSettings& settings) const {
+        MeasuredValues values;
+        values.left = left_;
+        values.right = right_;
+        if (!left_ || !right_ || !reachedCoefficients_) {
+            return values;
+        }
+        const uint32_t avg = torvik::AverageConductance(*left_, *right_);
+        const torvik::Coefficients coefficients = torvik::CalculateCoefficients(avg);
+        values.coeff0 = avg;
+        values.coeff1 = coefficients.coeff1;
+        values.coeff2 = coefficients.coeff2;
+        if (!reachedFields_) {
+            return values;
+        }
+        values.calcPmax = settings.calcPmax;
+        values.calcPc = settings.calcPc;
+        values.calcIp = settings.calcIp;
+        if (!reachedRegisters_) {
+            return values;
+        }
+        uint16_t address = 0;
+        uint32_t value = 0;
+        settings.GetRegisterEntry(kEntryStmax, address, value);
+        values.stmax = value;
+        settings.GetRegisterEntry(kEntryStpte, address, value);
+        values.stpte = value;
+        values.stclip = torvik::ComposeStclip(settings.cp);
+        if (!reachedFigures_) {
+            return values;
+        }
+        const torvik::OutputFigures figures = torvik::CalculateOutputFigures(
+            avg, coefficients, {settings.calcPmax, settings.calcPc, settings.calcIp},
+            settings.pref);
+        values.p2 = figures.p2;
+        values.p2i = figures.p2i;
+        values.p4 = figures.p4;
+        return values;
+    }
+
 private:
     std::FILE* out_;
     std::string log_;
     std::optional<int> result_;
+    std::optional<uint32_t> left_;
+    std::optional<uint32_t> right_;
+    bool reachedCoefficients_ = false;
+    bool reachedFields_ = false;
+    bool reachedRegisters_ = false;
+    bool reachedFigures_ = false;
 };
 
-int Configure(const Options& options, DeviceLink& link, std::FILE* out, std::FILE* err) {
-    ConfigSettings settings;
-    settings.PutUserSettings(options.settings);
-    PrintingObserver observer(out);
+// Ctrl-C, SIGTERM and SIGHUP act as the window's Stop: the run is marked stopped before the
+// cancel event is signalled, and a result it sends after that is ignored. A signal after the
+// command has finished changes nothing.
+class StopSwitch {
+public:
+    explicit StopSwitch(CancelEvent& cancel) : cancel_(cancel) {}
 
-    // Ctrl-C acts as the window's Stop: it marks the run stopped before signalling the event,
-    // and a result the run sends after that is ignored.
-    std::mutex mutex;
-    bool finished = false;
-    bool stopped = false;
-    bool wasStopped = false;
-    {
-        InterruptWatch watch([&] {
-            std::lock_guard lock(mutex);
-            if (!finished) {
-                stopped = true;
-                link.Cancel().Set();
-            }
-        });
-        torvik::RunConfiguration(link, settings, observer);
-        std::lock_guard lock(mutex);
-        finished = true;
-        wasStopped = stopped;
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        if (!finished_) {
+            stopped_ = true;
+            cancel_.Set();
+        }
+    }
+    // Ends the command's stoppable part; true if it was stopped.
+    bool Finish() {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        return stopped_;
     }
 
+private:
+    CancelEvent& cancel_;
+    std::mutex mutex_;
+    bool finished_ = false;
+    bool stopped_ = false;
+};
+
+struct ConfigureOutcome {
+    int status = kExitOk;
+    std::optional<int> result;  // the run's own code; empty when it was stopped
+};
+
+ConfigureOutcome Configure(const Options& options, DeviceLink& link, ConfigSettings& settings,
+                           PrintingObserver& observer, StopSwitch& stop, std::FILE* err) {
+    torvik::RunConfiguration(link, settings, observer);
+
     // A run ends without a result only when a wait saw the stop.
-    if (wasStopped || !observer.Result()) {
+    if (stop.Finish() || !observer.Result()) {
         observer.AppendLog(torvik::kCancelledText);
-        return kExitCancelled;
+        return {kExitCancelled, std::nullopt};
     }
     const int result = *observer.Result();
     if (result != torvik::kResultSuccess) {
         observer.AppendLog(torvik::CompletionText(result));
-        return result;
+        return {result, result};
     }
     if (!options.reportPath.empty()) {
+        errno = 0;
         const torvik::ReportResult saved =
             torvik::SaveConfigurationReport(options.reportPath, observer.Log());
+        const int error = errno;
         if (saved != torvik::ReportResult::SaveDataOk) {
-            Print(err,
-                  std::string(torvik::ReportResultText(saved)) + ": " + options.reportPath + "\n");
-            return kExitReportFailed;
+            std::string text =
+                std::string(torvik::ReportResultText(saved)) + ": " + options.reportPath;
+            if (error != 0) {
+                text += ": " + std::string(std::strerror(error));
+            }
+            Print(err, text + "\n");
+            return {kExitRecordFailed, result};
         }
     }
-    return kExitOk;
+    return {kExitOk, result};
 }
 
 }  // namespace
@@ -100,26 +203,48 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
         case Command::Help:
             Print(out, UsageText());
             return kExitOk;
+        case Command::Version:
+            Print(out, std::string("k5ctl ") + kKitVersion + "\n");
+            return kExitOk;
         // The wizard's procedures open the port themselves, through detection.
         case Command::Detect:
-            return RunDetectCommand(options, out);
+            return RunDetectCommand(options, out, err);
         case Command::WarmUp:
-            return RunWarmUpCommand(options, out);
+            return RunWarmUpCommand(options, out, err);
         case Command::Calibrate:
-            return RunCalibrateCommand(options, out);
+            return RunCalibrateCommand(options, out, err);
         default:
             break;
     }
 
+    std::optional<RunRecord> record;
+    if (!options.jsonPath.empty()) {
+        record.emplace("configure");
+        record->SetSettings(options.settings);
+    }
+    CancelEvent cancel;
+    StopSwitch stop(cancel);
+    // Before the port is opened, so that no signal can end the process with the line half
+    // written.
+    InterruptWatch watch([&stop] { stop.Stop(); });
+
     CSerialComm port(static_cast<uint8_t>(options.port));
     SelectAmplifierBaudRate(port);
     port.SetDevicePathOverride(options.device);
+    if (record) {
+        record->SetLine(port.DevicePath(), options.device.empty()
+                                               ? std::optional<unsigned>(options.port)
+                                               : std::nullopt);
+    }
     if (!port.Open()) {
         Print(err, "Port error: " + port.LastErrorText() + "\n");
-        return kExitPortError;
+        if (!record) {
+            return kExitPortError;
+        }
+        record->SetMeasured({}, true);
+        return record->Finish(options.jsonPath, kExitPortError, err);
     }
 
-    CancelEvent cancel;
     DeviceLink link(port, cancel);
     link.SetTimeScale(options.timeScale);
 
@@ -127,18 +252,37 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     switch (options.command) {
         case Command::LinkTest: {
             const bool ok = link.SendCommand(cmd::kModelQuery, cmd::kModelIsK5, 0) == 1;
+            if (stop.Finish()) {
+                status = kExitCancelled;
+                break;
+            }
             Print(out, ok ? "Link OK\n" : "Link error\n");
             status = ok ? kExitOk : kExitFailed;
             break;
         }
-        case Command::Configure:
-            status = Configure(options, link, out, err);
+        case Command::Configure: {
+            ConfigSettings settings;
+            settings.PutUserSettings(options.settings);
+            PrintingObserver observer(out);
+            const ConfigureOutcome outcome =
+                Configure(options, link, settings, observer, stop, err);
+            status = outcome.status;
+            if (record) {
+                record->SetResult(outcome.result);
+                record->SetMeasured(observer.Measured(settings), true);
+            }
             break;
+        }
         case Command::BurnIn:
             torvik::SetBurnInMode(link, options.burnInOn);
+            status = stop.Finish() ? kExitCancelled : kExitOk;
             break;
         case Command::ResetRegisters: {
             const bool ok = torvik::ResetRegistersToDefaults(link);
+            if (stop.Finish()) {
+                status = kExitCancelled;
+                break;
+            }
             Print(out, std::string(torvik::RegisterResetText(ok)) + "\n");
             status = ok ? kExitOk : kExitFailed;
             break;
@@ -147,7 +291,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             break;
     }
     port.Close();
-    return status;
+    return record ? record->Finish(options.jsonPath, status, err) : status;
 }
 
 }  // namespace k5::cli

@@ -36,7 +36,8 @@ constexpr std::array<SettingOption, 10> kSettingOptions = {{
 
 constexpr std::string_view kUsage =
     "Usage: k5ctl (--port N | --device PATH) COMMAND [options]\n"
-    "       k5ctl [--port N] (detect [--warmed-up] | warm-up [--minutes M] | calibrate)\n"
+    "       k5ctl [--port N | --device PATH] WIZARD-COMMAND [options]\n"
+    "       k5ctl --help | --version\n"
     "\n"
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
     "\n"
@@ -46,8 +47,7 @@ constexpr std::string_view kUsage =
     "  --device PATH     open PATH directly\n"
     "\n"
     "Commands:\n"
-    "  link-test         ask for the model; prints \"Link OK\" (exit 0) or \"Link error\"\n"
-    "                    (exit 1)\n"
+    "  link-test         ask for the model; prints \"Link OK\" or \"Link error\"\n"
     "  configure [options]\n"
     "                    run the configuration procedure; standard output receives the log\n"
     "                    as the configuration tool shows it, followed by the failure text\n"
@@ -58,29 +58,29 @@ constexpr std::string_view kUsage =
     "                      3 conductance outside the accepted range\n"
     "                      4 left and right conductance too far apart\n"
     "                      5 protection register not written or not verified\n"
-    "                    Ctrl-C (or SIGTERM) stops the run as the Stop button does: prints\n"
-    "                    \"\\nCancelled\\n\" and exits 130.\n"
-    "  burn-in on|off    switch burn-in mode; prints nothing, exit 0\n"
+    "                    Ctrl-C stops the run as the Stop button does and prints\n"
+    "                    \"\\nCancelled\\n\".\n"
+    "  burn-in on|off    switch burn-in mode; prints nothing\n"
     "  reset-registers   restore the amplifier's register defaults; prints\n"
-    "                    \"Set AMP regsiters to default values: OK\" (exit 0) or\n"
-    "                    \"Set AMP regsiters to default values: Error!\" (exit 1)\n"
+    "                    \"Set AMP regsiters to default values: OK\" or \"...: Error!\"\n"
     "\n"
-    "The calibration wizard's procedures; they name COM ports only, and --port 0 or no port\n"
-    "searches COM1 to COM15 as the wizard's \"Auto Detect\" does. Each prints the wizard's\n"
-    "page texts with every \"\\n\\r\" written as a line feed:\n"
+    "The calibration wizard's commands. --port N or --device PATH names the line to probe;\n"
+    "--port 0 or neither searches COM1 to COM15 as the wizard's \"Auto Detect\" does. Each\n"
+    "prints the wizard's page texts with every \"\\n\\r\" written as a line feed (with\n"
+    "--device the texts name PATH where they would name COM<N>):\n"
     "  detect [--warmed-up]\n"
     "                    look for a K5 (with --warmed-up it must also be powered on); prints\n"
-    "                    \"Looking for K5...\" and the result; exit 0 when a K5 was found,\n"
-    "                    otherwise 10 + the result code (10 port not opened, 11 no K5,\n"
-    "                    12 not powered on, 14 none found on COM1 to COM15)\n"
+    "                    \"Looking for K5...\" and the result\n"
     "  warm-up [--minutes M]\n"
-    "                    detect, then keep the K5 on in its test state for M minutes\n"
-    "                    [10], printing the countdown once a minute and the outcome;\n"
-    "                    exit 0, 14 on a warm-up error, 130 after Ctrl-C (the K5 is muted)\n"
-    "  calibrate         detect a powered K5, then run the five-step calibration; prints\n"
-    "                    the step log and the final progress; exit 0 when it completes,\n"
-    "                    otherwise its final code (1 failed, 2 cancelled, 5 wrong load,\n"
-    "                    9 read-back mismatch, 11 power-off failed). Ctrl-C cancels it.\n"
+    "                    detect, then keep the K5 on in its test state for M minutes [10],\n"
+    "                    printing the countdown once a minute and the outcome; when the\n"
+    "                    countdown ends, or the warm-up fails or is stopped, the K5 is turned\n"
+    "                    down to -20 dB and muted; a finished warm-up says so\n"
+    "  calibrate [--warm-up [--minutes M]]\n"
+    "                    detect a powered K5, then run the five-step calibration; prints\n"
+    "                    the step log and the final progress. With --warm-up: detect a K5\n"
+    "                    (powered or not), warm it up for M minutes [10], then calibrate\n"
+    "                    as the wizard does when its countdown ends.\n"
     "\n"
     "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n"
     "  --pmax W              maximum power, 0 to 1000 [500]\n"
@@ -94,16 +94,41 @@ constexpr std::string_view kUsage =
     "  --conductance-min N   lowest accepted conductance reading [550]\n"
     "  --conductance-max N   highest accepted conductance reading [900]\n"
     "  --report FILE         after a success, add the configuration report to FILE\n"
-    "                        (created if missing; earlier reports are kept). \"Failed\" or\n"
-    "                        \"Save data failed\" on standard error and exit 21 if it\n"
-    "                        cannot be written.\n"
-    "  A refused value prints the dialog's prompt on standard error and exits 2.\n"
+    "                        (created if missing; earlier reports are kept)\n"
+    "\n"
+    "The production record (configure, detect, warm-up, calibrate):\n"
+    "  --json FILE           after the run, append one JSON object on one line to FILE\n"
+    "                        (created if missing) in a single write: command, device, port,\n"
+    "                        started, finished, status (the exit status), result (the\n"
+    "                        procedure's own code), version; configure adds settings, and\n"
+    "                        configure and calibrate the readings left and right, coeff0,\n"
+    "                        coeff1, coeff2, calc_pmax, calc_pc, calc_ip, stmax, stpte,\n"
+    "                        stclip (null where the run did not get that far); configure\n"
+    "                        also p2, p2i and p4\n"
     "\n"
     "Testing only:\n"
     "  --time-scale X    every pause on the line lasts X times its length (default 1)\n"
     "\n"
-    "Exit status 20 (with \"Port error\" and the reason on standard error) when the port\n"
-    "cannot be opened; 2 for bad usage. --help prints this text.\n";
+    "Standard output may close at any time (k5ctl ... | head -1): the procedure still runs\n"
+    "to its own end and exits with its own status. SIGHUP stops a run as Ctrl-C does.\n"
+    "\n"
+    "Exit status, the same for every command:\n"
+    "  0         success: configure result code 0, \"Link OK\", reset OK, K5 found,\n"
+    "            warm-up countdown ended, calibration complete\n"
+    "  1-5       configure result codes 1 to 5 (the texts above)\n"
+    "  1         link-test \"Link error\"; reset-registers \"...: Error!\"\n"
+    "  1,5,9,11  calibrate final codes: failed, wrong load, read-back mismatch,\n"
+    "            power-off failed\n"
+    "  14        warm-up error\n"
+    "  20        the port could not be opened (\"Port error: <reason>\" on standard error)\n"
+    "  21        the run ended, but --report or --json could not be written (path and\n"
+    "            reason on standard error); it takes the place of the run's own status\n"
+    "  31        detection: no K5 answered on the chosen port\n"
+    "  32        detection: the K5 is not powered on\n"
+    "  34        detection: no K5 found on COM1 to COM15\n"
+    "  64        bad usage or a refused setting (the setting's prompt on standard error)\n"
+    "  130       stopped by Ctrl-C, SIGTERM or SIGHUP (calibrate still prints its page\n"
+    "            text)\n";
 
 ParseResult Refuse(std::string message) {
     ParseResult result;
@@ -156,6 +181,12 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
             ParseResult help;
             help.options = Options{};
             return help;
+        }
+        if (arg == "--version") {
+            ParseResult version;
+            version.options = Options{};
+            version.options->command = Command::Version;
+            return version;
         }
 
         // Options take their value from the next argument or after '='.
@@ -213,6 +244,10 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
             options.warmedUp = true;
             continue;
         }
+        if (arg == "--warm-up" && !inlineValue) {
+            options.warmUpFirst = true;
+            continue;
+        }
         if (arg == "--minutes") {
             const std::optional<std::string_view> value = takeValue();
             int m = -1;
@@ -236,6 +271,14 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
             }
             options.reportPath = std::string(*value);
             haveReport = true;
+            continue;
+        }
+        if (arg == "--json") {
+            const std::optional<std::string_view> value = takeValue();
+            if (!value || value->empty() || !options.jsonPath.empty()) {
+                return Refuse("k5ctl: --json takes one file name");
+            }
+            options.jsonPath = std::string(*value);
             continue;
         }
         bool matchedSetting = false;
@@ -290,11 +333,7 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
         return Refuse("k5ctl: no command given");
     }
     if (IsWizardCommand(*command)) {
-        if (!options.device.empty()) {
-            return Refuse(
-                "k5ctl: the wizard's commands name COM ports: use --port N (K5_COM<N> maps a "
-                "device to port N)");
-        }
+        // Any line will do: a chosen port or device, or none for the search.
     } else if (!haveLine) {
         return Refuse("k5ctl: give the line with --port N or --device PATH");
     } else if (portZero) {
@@ -303,8 +342,14 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     if (options.warmedUp && *command != Command::Detect) {
         return Refuse("k5ctl: --warmed-up belongs to detect");
     }
-    if (minutes && *command != Command::WarmUp) {
-        return Refuse("k5ctl: --minutes belongs to warm-up");
+    if (options.warmUpFirst && *command != Command::Calibrate) {
+        return Refuse("k5ctl: --warm-up belongs to calibrate");
+    }
+    if (minutes && *command != Command::WarmUp && !options.warmUpFirst) {
+        return Refuse("k5ctl: --minutes belongs to warm-up and calibrate --warm-up");
+    }
+    if (!options.jsonPath.empty() && !KeepsRecord(*command)) {
+        return Refuse("k5ctl: --json belongs to configure, detect, warm-up and calibrate");
     }
     options.minutes = minutes.value_or(options.minutes);
     if (*command == Command::BurnIn && !haveBurnInState) {

@@ -10,41 +10,63 @@
 
 namespace k5::cli {
 
-// Exit statuses beside a configuration run's own result codes 0..5.
+// k5ctl's exit statuses: one table for every command, so that a script tells every outcome
+// apart. A configuration run exits with its own result code 0..5; link-test and
+// reset-registers exit 1 on failure; calibrate exits with its final code 1, 5, 9 or 11.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
+inline constexpr int kExitWarmUpError = 14;
 inline constexpr int kExitPortError = 20;
-inline constexpr int kExitReportFailed = 21;
+inline constexpr int kExitRecordFailed = 21;  // --report or --json could not be written
+// Detection outcomes: no K5 answered on the chosen port, a K5 not powered on, no K5 on
+// COM1 to COM15 (30 + the detection result code).
+inline constexpr int kExitNoK5 = 31;
+inline constexpr int kExitNotPoweredOn = 32;
+inline constexpr int kExitNoneFound = 34;
+inline constexpr int kExitUsage = 64;  // bad usage or a refused setting
 inline constexpr int kExitCancelled = 130;
 
-enum class Command { Help, LinkTest, Configure, BurnIn, ResetRegisters, Detect, WarmUp, Calibrate };
+enum class Command {
+    Help,
+    Version,
+    LinkTest,
+    Configure,
+    BurnIn,
+    ResetRegisters,
+    Detect,
+    WarmUp,
+    Calibrate
+};
 
-// Exit status of detect (and of warm-up and calibrate when their detection fails): this plus
-// the detection result code; a K5 found exits 0.
-inline constexpr int kExitDetectBase = 10;
-inline constexpr int kExitWarmUpError = 14;
-
-// The wizard's commands work on COM ports, and port 0 asks for automatic detection.
+// The wizard's commands work on COM ports, and port 0 (or none) asks for automatic detection.
 inline bool IsWizardCommand(Command command) {
     return command == Command::Detect || command == Command::WarmUp ||
            command == Command::Calibrate;
 }
 
+// The commands that can leave a record with --json.
+inline bool KeepsRecord(Command command) {
+    return command == Command::Configure || IsWizardCommand(command);
+}
+
 struct Options {
     Command command = Command::Help;
     // Exactly one of the two names the line: a COM port number or a device path. The wizard's
-    // commands take port 0, or none, for automatic detection over COM1 to COM15.
+    // commands take port 0, or neither, for automatic detection over COM1 to COM15.
     unsigned port = 0;
     std::string device;
     bool burnInOn = false;
     // detect: the amplifier is said to be warmed up, so it must also be powered on.
     bool warmedUp = false;
-    // warm-up: the length of the countdown.
+    // calibrate: warm the amplifier up first, as the wizard does for a cold one.
+    bool warmUpFirst = false;
+    // warm-up and calibrate --warm-up: the length of the countdown.
     int minutes = 10;
     // The configuration run's user settings: the defaults, changed by the options.
     UserSettings settings;
     std::string reportPath;
+    // After the run, one JSON line is added to this file.
+    std::string jsonPath;
     // Pauses of the link last this many times their nominal length; for tests only.
     double timeScale = 1.0;
 };

@@ -8,8 +8,12 @@
 #include <string>
 
 #include "cli/interrupt_watch.h"
+#include "cli/run_record.h"
+#include "devlink/com_port.h"
+#include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "veldra/calibration.h"
+#include "veldra/calibration_math.h"
 #include "veldra/calibration_page_model.h"
 #include "veldra/detect_page_model.h"
 #include "veldra/detection.h"
@@ -28,11 +32,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using veldra::WorkerEvent;
 
-void PrintPageText(std::FILE* out, std::string_view pageText) {
-    const std::string text = veldra::ToLineFeeds(pageText);
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fflush(out);
+// A closed standard output drops the text; the procedure goes on (SIGPIPE is ignored).
+void Print(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
+
+void PrintPageText(std::FILE* out, std::string_view pageText) {
+    Print(out, veldra::ToLineFeeds(pageText));
+}
+
+// A register entry's value before a run: no reading (12 bits at most) can take it, so an
+// entry that still holds it was not measured in range.
+constexpr uint32_t kNotMeasured = 0xFFFFFFFF;
 
 // Where the worker's reports and Ctrl-C meet the command's own thread, as the wizard's
 // message queue does for its frame.
@@ -52,8 +64,15 @@ public:
         {
             std::lock_guard lock(mutex_);
             interrupted_ = true;
+            everInterrupted_ = true;
         }
         changed_.notify_all();
+    }
+
+    // Whether an interrupt has come at all, taken or not.
+    bool EverInterrupted() {
+        std::lock_guard lock(mutex_);
+        return everInterrupted_;
     }
 
     // Waits for the next event, an interrupt not yet taken, or `deadline`.
@@ -81,26 +100,33 @@ private:
     std::condition_variable changed_;
     std::deque<WorkerEvent> events_;
     bool interrupted_ = false;
+    bool everInterrupted_ = false;
 };
 
 // One wizard session: the port record and cancel event, the worker thread and the queue
 // its reports arrive on.
 class Session {
 public:
-    explicit Session(const Options& options, std::FILE* out)
-        : out_(out), watch_([this] { queue_.Interrupt(); }) {
+    Session(const Options& options, std::FILE* out, std::FILE* err)
+        : options_(options), out_(out), err_(err), watch_([this] { queue_.Interrupt(); }) {
         wizard_.Link().SetTimeScale(options.timeScale);
+        // A device path is a chosen port under another name: opened directly, never searched.
+        wizard_.Port().SetDevicePathOverride(options.device);
+        calib_.SetRegisterValue(kEntryLeftConductance, kNotMeasured);
+        calib_.SetRegisterValue(kEntryRightConductance, kNotMeasured);
     }
     ~Session() {
         runner_.Stop();
         wizard_.Port().Close();
     }
 
-    // Runs detection as the wizard's detection page shows it. Empty after Ctrl-C.
-    std::optional<veldra::DetectionResult> Detect(unsigned port, bool warmedUp) {
+    // Runs detection as the wizard's detection page shows it and returns the exit status:
+    // kExitOk when a K5 was found. The result code is kept for Result().
+    int Detect(bool warmedUp) {
         veldra::DetectPageModel page;
         page.Show();
         PrintPageText(out_, page.Text());
+        const unsigned port = options_.device.empty() ? options_.port : kDevicePortNumber;
         const veldra::DetectionRequest request{port, warmedUp, {}};
         runner_.Start([this, request](veldra::WorkerObserver& reporter) {
             veldra::RunDetection(wizard_.Link(), request, reporter);
@@ -109,23 +135,43 @@ public:
             WorkerEvent event;
             if (queue_.WaitUntil(std::nullopt, event) == EventQueue::Wake::Interrupt) {
                 runner_.Stop();
-                return std::nullopt;
+                return kExitCancelled;
             }
             if (!runner_.Accept(event) || event.message != veldra::kMsgDetectDone) {
                 continue;
             }
             runner_.Finish();
+            result_ = static_cast<int>(event.code);
+            if (event.code != veldra::kDetectNoneFound) {
+                searchedPort_ = event.param;
+            }
             const size_t before = page.Text().size();
             page.Apply(event.code, event.param);
-            PrintPageText(out_, std::string_view(page.Text()).substr(before));
+            PrintPageText(out_,
+                          NameTheLine(std::string_view(page.Text()).substr(before), event.param));
             if (!page.Text().ends_with('\r')) {
-                PrintPageText(out_, "\n");  // the found text ends its paragraph without a break
+                Print(out_, "\n");  // the found text ends its paragraph without a break
             }
-            return veldra::DetectionResult{event.code, event.param};
+            switch (event.code) {
+                case veldra::kDetectFound:
+                    return kExitOk;
+                case veldra::kDetectOpenFailed:
+                    Print(err_, "Port error: " + wizard_.Port().LastErrorText() + "\n");
+                    return kExitPortError;
+                case veldra::kDetectNoK5:
+                    return kExitNoK5;
+                case veldra::kDetectNotPoweredOn:
+                    return kExitNotPoweredOn;
+                default:
+                    return kExitNoneFound;
+            }
         }
     }
 
-    int WarmUp(int minutes) {
+    // The warm-up and its countdown. At the end of the countdown the worker is stopped; a
+    // warm-up run on its own then turns the amplifier down and mutes it, while one that leads
+    // into the calibration leaves it playing, as the wizard does.
+    int WarmUp(int minutes, bool calibrationFollows) {
         veldra::WarmUpPageModel page;
         page.SetCountdownMinutes(minutes);
         page.Show();
@@ -146,7 +192,11 @@ public:
                     *nextTick += std::chrono::seconds(1);
                     if (page.TickCountdown()) {
                         runner_.Stop();
+                        result_ = static_cast<int>(veldra::kWarmUpFinished);
                         PrintPageText(out_, page.Outcome() + "\n");
+                        if (!calibrationFollows) {
+                            MuteAfterWarmUp();
+                        }
                         return kExitOk;
                     }
                     if (page.Seconds() == 0) {
@@ -174,13 +224,14 @@ public:
         }
     }
 
+    // The calibration. A stop makes the worker end with its own final code, whose page text
+    // is still printed; the exit status is then kExitCancelled.
     int Calibrate() {
         veldra::CalibrationPageModel page;
         page.Show();
         PrintPageText(out_, page.Log());
-        ConfigSettings calib;
-        runner_.Start([this, &calib](veldra::WorkerObserver& reporter) {
-            veldra::RunCalibration(wizard_.Link(), calib, reporter);
+        runner_.Start([this](veldra::WorkerObserver& reporter) {
+            veldra::RunCalibration(wizard_.Link(), calib_, reporter);
         });
         for (;;) {
             WorkerEvent event;
@@ -193,6 +244,9 @@ public:
             if (!runner_.Accept(event) || event.message != veldra::kMsgCalibProgress) {
                 continue;
             }
+            if (event.code == veldra::kCalibConfiguring) {
+                calculated_ = true;  // step 3 is done: the fields are in the record
+            }
             const size_t before = page.Log().size();
             page.Apply(event.code);
             PrintPageText(out_, std::string_view(page.Log()).substr(before));
@@ -203,17 +257,96 @@ public:
             // came too late for any of its waits.
             runner_.Stop();
             React(event);
-            PrintPageText(out_, "\nProgress: " + std::to_string(page.Position()) + "%\n");
+            result_ = static_cast<int>(event.code);
+            Print(out_, "\nProgress: " + std::to_string(page.Position()) + "%\n");
+            if (queue_.EverInterrupted()) {
+                return kExitCancelled;
+            }
             return event.code == veldra::kCalibComplete ? kExitOk : static_cast<int>(event.code);
         }
     }
 
+    std::optional<int> Result() const { return result_; }
+
+    // The line for the record: the device opened (or tried) and its COM number; neither after
+    // a search that found nothing or was stopped.
+    void PutLine(RunRecord& record) const {
+        if (!options_.device.empty()) {
+            record.SetLine(options_.device, std::nullopt);
+        } else if (options_.port != 0 || searchedPort_) {
+            const unsigned port =
+                options_.port != 0 ? options_.port : static_cast<unsigned>(*searchedPort_);
+            record.SetLine(ComPortDevicePath(static_cast<uint8_t>(port)), port);
+        }
+    }
+
+    // What the calibration measured and calculated, as far as it got.
+    MeasuredValues Measured() const {
+        MeasuredValues values;
+        uint16_t address = 0;
+        uint32_t left = kNotMeasured;
+        uint32_t right = kNotMeasured;
+        calib_.GetRegisterEntry(kEntryLeftConductance, address, left);
+        calib_.GetRegisterEntry(kEntryRightConductance, address, right);
+        if (left != kNotMeasured) {
+            values.left = left;
+        }
+        if (right != kNotMeasured) {
+            values.right = right;
+        }
+        if (!calculated_ || !values.left || !values.right) {
+            return values;
+        }
+        // The worker keeps only the fields; the rest follows from the same readings and
+        // settings with its own arithmetic.
+        const uint32_t coeff0 = veldra::Coeff0(left, right);
+        const veldra::CalibrationValues calculated =
+            veldra::CalculateCalibration(coeff0, calib_.TakeUserSettings());
+        values.coeff0 = coeff0;
+        values.coeff1 = calculated.coeff1;
+        values.coeff2 = calculated.coeff2;
+        values.calcPmax = calib_.calcPmax;
+        values.calcPc = calib_.calcPc;
+        values.calcIp = calib_.calcIp;
+        values.stmax = calculated.stmax;
+        values.stpte = calculated.stpte;
+        values.stclip = calculated.stclip;
+        return values;
+    }
+
 private:
+    // The port number a --device line is probed under; the texts name the path instead.
+    static constexpr unsigned kDevicePortNumber = 1;
+
+    // With --device, the detection texts name the device where they would name its COM port.
+    std::string NameTheLine(std::string_view text, int32_t port) const {
+        std::string named(text);
+        if (options_.device.empty()) {
+            return named;
+        }
+        const std::string com = "COM" + std::to_string(port) + ".";
+        if (const size_t at = named.find(com); at != std::string::npos) {
+            named.replace(at, com.size(), options_.device + ".");
+        }
+        return named;
+    }
+
     int EndWarmUp(veldra::WarmUpPageModel& page, uint32_t code, int status) {
+        result_ = static_cast<int>(code);
         React(WorkerEvent{veldra::kMsgWarmUpEvent, code, 0, 0});
         page.Apply(code);
         PrintPageText(out_, page.Outcome());
         return status;
+    }
+
+    // The frame's mute commands, once the worker has stopped, with what the amplifier said.
+    void MuteAfterWarmUp() {
+        DeviceLink& link = wizard_.Link();
+        const bool turnedDown = link.SendCommand(cmd::kVolumeMinus20, cmd::kVolumeMinus20, 5) == 1;
+        const bool muted = link.SendCommand(cmd::kMuteOn, cmd::kMuteOn, 5) == 1;
+        Print(out_, turnedDown && muted
+                        ? "The K5 is muted (volume -20 dB, mute on).\n"
+                        : "The K5 did not confirm the mute (volume -20 dB, mute on).\n");
     }
 
     // What the wizard's frame does with the port on a final event.
@@ -227,46 +360,75 @@ private:
         }
     }
 
+    const Options& options_;
     std::FILE* out_;
+    std::FILE* err_;
     veldra::WizardLink wizard_;
     EventQueue queue_;
     veldra::WorkerRunner runner_{wizard_.Cancel(), queue_};
     InterruptWatch watch_;
+    ConfigSettings calib_;
+    bool calculated_ = false;
+    std::optional<int> result_;
+    std::optional<int32_t> searchedPort_;
 };
 
-int DetectExit(const std::optional<veldra::DetectionResult>& result) {
-    if (!result) {
-        return kExitCancelled;
+// Adds the record when one is asked for; returns the exit status.
+int Conclude(const Options& options, const Session& session, std::optional<RunRecord>& record,
+             int status, bool calibration, std::FILE* err) {
+    if (!record) {
+        return status;
     }
-    return result->code == veldra::kDetectFound ? kExitOk
-                                                : kExitDetectBase + static_cast<int>(result->code);
+    session.PutLine(*record);
+    record->SetResult(session.Result());
+    if (calibration) {
+        record->SetMeasured(session.Measured(), false);
+    }
+    return record->Finish(options.jsonPath, status, err);
 }
 
 }  // namespace
 
-int RunDetectCommand(const Options& options, std::FILE* out) {
-    Session session(options, out);
-    return DetectExit(session.Detect(options.port, options.warmedUp));
-}
-
-int RunWarmUpCommand(const Options& options, std::FILE* out) {
-    Session session(options, out);
-    const auto found = session.Detect(options.port, false);
-    if (!found || found->code != veldra::kDetectFound) {
-        return DetectExit(found);
+int RunDetectCommand(const Options& options, std::FILE* out, std::FILE* err) {
+    std::optional<RunRecord> record;
+    if (!options.jsonPath.empty()) {
+        record.emplace("detect");
     }
-    return session.WarmUp(options.minutes);
+    Session session(options, out, err);
+    const int status = session.Detect(options.warmedUp);
+    return Conclude(options, session, record, status, false, err);
 }
 
-int RunCalibrateCommand(const Options& options, std::FILE* out) {
-    Session session(options, out);
+int RunWarmUpCommand(const Options& options, std::FILE* out, std::FILE* err) {
+    std::optional<RunRecord> record;
+    if (!options.jsonPath.empty()) {
+        record.emplace("warm-up");
+    }
+    Session session(options, out, err);
+    int status = session.Detect(false);
+    if (status == kExitOk) {
+        status = session.WarmUp(options.minutes, false);
+    }
+    return Conclude(options, session, record, status, false, err);
+}
+
+int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) {
+    std::optional<RunRecord> record;
+    if (!options.jsonPath.empty()) {
+        record.emplace("calibrate");
+    }
+    Session session(options, out, err);
     // Calibrating at once is the wizard's path for an amplifier said to be warmed up, so
-    // detection also asks that it is powered on.
-    const auto found = session.Detect(options.port, true);
-    if (!found || found->code != veldra::kDetectFound) {
-        return DetectExit(found);
+    // detection also asks that it is powered on; a cold one is warmed up first, and then
+    // the power state is not asked.
+    int status = session.Detect(!options.warmUpFirst);
+    if (status == kExitOk && options.warmUpFirst) {
+        status = session.WarmUp(options.minutes, true);
     }
-    return session.Calibrate();
+    if (status == kExitOk) {
+        status = session.Calibrate();
+    }
+    return Conclude(options, session, record, status, true, err);
 }
 
 }  // namespace k5::cli

@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev   # libFuzzer targets
   clang-format
   libgtest-dev libgmock-dev
+  nlohmann-json3-dev           # k5ctl's JSON Lines production record
   qt6-base-dev                 # the configuration tool's windows
   libxcb1-dev                  # the system-wide Alt+D on X11
   xvfb xauth fonts-dejavu-core # headless window tests and screenshots

@@ -55,6 +55,21 @@ TEST(K5ctlOptions, ConfigureChangesOnlyTheGivenSettings) {
     EXPECT_EQ(r.options->timeScale, 0.01);
 }
 
+TEST(K5ctlOptions, WizardCommandsTakeADeviceAndTheRecordFile) {
+    ParseResult r = Parse(
+        {"--device", "/dev/x", "calibrate", "--warm-up", "--minutes", "3", "--json", "line.jsonl"});
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->command, Command::Calibrate);
+    EXPECT_EQ(r.options->device, "/dev/x");
+    EXPECT_TRUE(r.options->warmUpFirst);
+    EXPECT_EQ(r.options->minutes, 3);
+    EXPECT_EQ(r.options->jsonPath, "line.jsonl");
+
+    r = Parse({"--port", "1", "reset-registers", "--version"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->command, Command::Version);
+}
+
 TEST(K5ctlOptions, RefusedSettingsGiveTheDialogsPrompt) {
     struct Case {
         std::vector<std::string_view> args;
@@ -100,6 +115,11 @@ TEST(K5ctlOptions, BadUsageIsRefused) {
         {"--port", "1", "configure", "--bogus", "1"},
         {"--port", "1", "configure", "extra"},
         {"--port", "1", "configure", "--time-scale", "-1"},
+        {"--port", "1", "link-test", "--json", "f"},
+        {"--port", "1", "configure", "--json"},
+        {"--port", "1", "configure", "--json", "a", "--json", "b"},
+        {"--port", "1", "warm-up", "--warm-up"},
+        {"--port", "1", "calibrate", "--minutes", "2"},
     };
     for (const auto& args : cases) {
         const ParseResult r = Parse(args);

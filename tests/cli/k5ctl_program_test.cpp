@@ -111,7 +111,7 @@ TEST(K5ctlProgram, ReportIsWrittenAfterASuccess) {
     const Outcome unwritable =
         RunK5ctl(Configure(*sim, {"--report", "/nonexistent-dir/CfgLog.txt"}));
     EXPECT_EQ(unwritable.exitStatus, 21);
-    EXPECT_TRUE(unwritable.err.starts_with("Failed")) << unwritable.err;
+    EXPECT_EQ(unwritable.err, "Failed: /nonexistent-dir/CfgLog.txt: No such file or directory\n");
 }
 
 TEST(K5ctlProgram, InterruptStopsTheRun) {
@@ -167,7 +167,7 @@ TEST(K5ctlProgram, PortErrorAndUsage) {
     EXPECT_EQ(burnIn.exitStatus, 20);
 
     const Outcome refused = RunK5ctl({"--port", "1", "configure", "--pmax", "1001"});
-    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_EQ(refused.exitStatus, 64);
     EXPECT_EQ(refused.err, "Enter an integer between 0 and 1000.\n");
 
     const Outcome help = RunK5ctl({"--help"});

@@ -8,14 +8,19 @@
 #include <utility>
 #include <vector>
 
+#include "devlink/registers.h"
 #include "sim/simulator.h"
+#include "tests/cli/k5ctl_harness.h"
 #include "tests/support/child_process.h"
 
 namespace k5::cli {
 namespace {
 
-using test::ChildOutcome;
-using Environment = std::vector<std::pair<std::string, std::string>>;
+using k5::test::ChildOutcome;
+using test::ComPorts;
+using test::KeyWrites;
+using test::SawCommand;
+using test::TextCommands;
 
 constexpr const char* kLooking = "Looking for K5...\n\n";
 constexpr const char* kCheckConnection =
@@ -24,49 +29,6 @@ constexpr const char* kFoundReminder =
     "Before starting the calibration, please make sure again that all the preparations below "
     "have been done:\na) All inputs are disconnected.\nb) The left and right outputs are "
     "connected with 4ohms load.\n\nThen please press Next to start the calibration.\n";
-
-// COM1 to COM15 for the child: the given simulators where there are any, missing paths
-// elsewhere, so that the machine's own serial ports never take part.
-class ComPorts {
-public:
-    sim::Simulator& Put(unsigned port, sim::SimConfig config) {
-        sims_.emplace_back(port, sim::Simulator::Start(std::move(config)));
-        EXPECT_TRUE(sims_.back().second);
-        return *sims_.back().second;
-    }
-
-    Environment Mapping() const {
-        Environment env;
-        for (unsigned n = 1; n <= 15; ++n) {
-            std::string path = "/nonexistent/k5-com" + std::to_string(n);
-            for (const auto& [port, sim] : sims_) {
-                if (port == n && sim) {
-                    path = sim->DevicePath();
-                }
-            }
-            env.emplace_back("K5_COM" + std::to_string(n), path);
-        }
-        return env;
-    }
-
-    ChildOutcome Run(std::vector<std::string> args) const {
-        args.insert(args.begin(), {K5CTL_PATH, "--time-scale", "0.01"});
-        return test::RunProgram(std::move(args), Mapping());
-    }
-
-private:
-    std::vector<std::pair<unsigned, std::unique_ptr<sim::Simulator>>> sims_;
-};
-
-bool SawCommand(const sim::Simulator& amp, std::string_view command) {
-    for (const auto& request : amp.Requests()) {
-        if (std::string_view(reinterpret_cast<const char*>(request.raw.data()),
-                             request.raw.size()) == command) {
-            return true;
-        }
-    }
-    return false;
-}
 
 TEST(K5ctlDetect, SearchPassesSilentAndWrongModelPortsToTheK5OnCom3) {
     ComPorts ports;
@@ -84,17 +46,18 @@ TEST(K5ctlDetect, SearchPassesSilentAndWrongModelPortsToTheK5OnCom3) {
 TEST(K5ctlDetect, ResultCodesBecomeExitStatuses) {
     ComPorts none;
     ChildOutcome r = none.Run({"detect"});
-    EXPECT_EQ(r.exitStatus, 14);
+    EXPECT_EQ(r.exitStatus, 34);
     EXPECT_EQ(r.out, std::string(kLooking) + "Can not find K5.\n\n" + kCheckConnection);
 
     r = none.Run({"--port", "4", "detect"});
-    EXPECT_EQ(r.exitStatus, 10);
+    EXPECT_EQ(r.exitStatus, 20);
     EXPECT_EQ(r.out, std::string(kLooking) + "Can not open COM4.\n\n" + kCheckConnection);
+    EXPECT_TRUE(r.err.starts_with("Port error: /nonexistent/k5-com4")) << r.err;
 
     ComPorts silent;
     silent.Put(6, {.silent = true});
     r = silent.Run({"--port", "6", "detect"});
-    EXPECT_EQ(r.exitStatus, 11);
+    EXPECT_EQ(r.exitStatus, 31);
     EXPECT_EQ(r.out, std::string(kLooking) + "Can not find K5 on COM6.\n\n" + kCheckConnection);
 
     // Said to be warmed up, a K5 in standby stops the search at its port.
@@ -102,23 +65,36 @@ TEST(K5ctlDetect, ResultCodesBecomeExitStatuses) {
     standby.Put(2, {.standby = true});
     standby.Put(3, {});
     r = standby.Run({"detect", "--warmed-up"});
-    EXPECT_EQ(r.exitStatus, 12);
+    EXPECT_EQ(r.exitStatus, 32);
     EXPECT_EQ(r.out, std::string(kLooking) +
                          "Find K5 on COM2.\n\nBut the K5 has not been powered on.Please power on "
                          "K5 manually and then try again.\n");
     EXPECT_EQ(standby.Run({"detect"}).exitStatus, 0) << "not asked for power, COM2 will do";
 }
 
-TEST(K5ctlDetect, DeviceOptionIsRefusedForTheWizardsCommands) {
+TEST(K5ctlDetect, DeviceIsAChosenPortNamedByItsPath) {
     ComPorts ports;
+    sim::Simulator& amp = ports.Put(3, {});
+    // Named by its path, the K5 is probed without a search: the silent K5 on COM1 is not.
+    sim::Simulator& silent = ports.Put(1, {.silent = true});
+    const ChildOutcome r = ports.Run({"--device", amp.DevicePath(), "detect"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out,
+              std::string(kLooking) + "Found K5 on " + amp.DevicePath() + ".\n\n" + kFoundReminder);
+    EXPECT_TRUE(silent.Requests().empty());
+
     for (const char* command : {"detect", "warm-up", "calibrate"}) {
-        const ChildOutcome r = ports.Run({"--device", "/dev/null", command});
-        EXPECT_EQ(r.exitStatus, 2) << command;
-        EXPECT_NE(r.err.find("K5_COM"), std::string::npos) << r.err;
+        const ChildOutcome missing = ports.Run({"--device", "/nonexistent/tty", command});
+        EXPECT_EQ(missing.exitStatus, 20) << command;
+        EXPECT_TRUE(missing.out.ends_with("Can not open /nonexistent/tty.\n\n" +
+                                          std::string(kCheckConnection)))
+            << missing.out;
+        EXPECT_TRUE(missing.err.starts_with("Port error: /nonexistent/tty")) << missing.err;
     }
-    EXPECT_EQ(ports.Run({"--port", "3", "calibrate", "--minutes", "1"}).exitStatus, 2);
-    EXPECT_EQ(ports.Run({"--port", "3", "warm-up", "--minutes", "-1"}).exitStatus, 2);
-    EXPECT_EQ(ports.Run({"--port", "0", "link-test"}).exitStatus, 2);
+    EXPECT_EQ(ports.Run({"--port", "3", "calibrate", "--minutes", "1"}).exitStatus, 64);
+    EXPECT_EQ(ports.Run({"--port", "3", "warm-up", "--minutes", "-1"}).exitStatus, 64);
+    EXPECT_EQ(ports.Run({"--port", "3", "detect", "--warm-up"}).exitStatus, 64);
+    EXPECT_EQ(ports.Run({"--port", "0", "link-test"}).exitStatus, 64);
 }
 
 TEST(K5ctlCalibrate, SuccessfulRunPrintsTheStepLogAndFullProgress) {
@@ -154,10 +130,10 @@ TEST(K5ctlCalibrate, FailuresExitWithTheFinalCodeAndTheBarWhereItStopped) {
     ComPorts standby;
     standby.Put(3, {.standby = true});
     r = standby.Run({"--port", "3", "calibrate"});
-    EXPECT_EQ(r.exitStatus, 12) << "a K5 in standby is not calibrated: detection says so";
+    EXPECT_EQ(r.exitStatus, 32) << "a K5 in standby is not calibrated: detection says so";
 }
 
-TEST(K5ctlWarmUp, CountdownEndsWithTheAccomplishedText) {
+TEST(K5ctlWarmUp, FinishedCountdownMutesTheK5) {
     ComPorts ports;
     sim::Simulator& amp = ports.Put(3, {});
     const ChildOutcome r = ports.Run({"--port", "3", "warm-up", "--minutes", "0"});
@@ -166,10 +142,34 @@ TEST(K5ctlWarmUp, CountdownEndsWithTheAccomplishedText) {
         "Initializing Warming up\nInitializing Warming up OK\n\nWarming up will run for 10 "
         "minutes.During the Warming up, please do not press any buttons on K5,keep RS232 "
         "connection.If you want to quit the process,please press Exit.\n00 : 00\n"
-        "Warm up accomplish.Please press Next to start calibration.\n"))
+        "Warm up accomplish.Please press Next to start calibration.\n"
+        "The K5 is muted (volume -20 dB, mute on).\n"))
         << r.out;
-    EXPECT_TRUE(SawCommand(amp, "\rMain.Volume=-8\r"));
-    EXPECT_FALSE(SawCommand(amp, "\rMain.Mute=On\r")) << "a finished warm-up leaves the K5 on";
+    // The test tone is turned down and muted last, once the worker has stopped.
+    const std::vector<std::string> commands = TextCommands(amp);
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], "\rMain.Volume=-20\r");
+    EXPECT_EQ(commands.back(), "\rMain.Mute=On\r");
+    EXPECT_TRUE(amp.State().mute);
+    EXPECT_EQ(amp.State().volume, -20);
+}
+
+TEST(K5ctlCalibrate, WarmUpFirstChainsIntoTheCalibrationLikeTheWizard) {
+    ComPorts ports;
+    // A cold K5 in standby: detection does not ask for power, the warm-up switches it on.
+    sim::Simulator& amp = ports.Put(3, {.left = 700, .right = 720, .standby = true});
+    const ChildOutcome r = ports.Run({"--port", "3", "calibrate", "--warm-up", "--minutes", "0"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const size_t accomplished = r.out.find(
+        "00 : 00\nWarm up accomplish.Please press Next to start calibration.\n"
+        "Starting the calibration!\n\n1) Initializing the K5...");
+    EXPECT_NE(accomplished, std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nProgress: 100%\n")) << r.out;
+    EXPECT_TRUE(SawCommand(amp, "\rMain.Power=On\r"));
+    EXPECT_FALSE(SawCommand(amp, "\rMain.Mute=On\r")) << "the wizard does not mute between them";
+    EXPECT_EQ(amp.State().stmax, 0xD337D58Cu);
+    EXPECT_EQ(KeyWrites(amp), (std::vector<uint32_t>{kKeyWriteUnlock, kKeyWriteLock}));
+    EXPECT_EQ(amp.State().power, sim::Power::Standby);
 }
 
 TEST(K5ctlWarmUp, FailingCommandIsAWarmUpErrorAndMutesTheK5) {
@@ -189,7 +189,7 @@ TEST(K5ctlWarmUp, InterruptCancelsAndMutes) {
     ComPorts ports;
     sim::Simulator& amp = ports.Put(3, {});
     std::vector<std::string> args = {K5CTL_PATH, "--port", "3", "warm-up", "--minutes", "5"};
-    test::ChildProcess program(args, ports.Mapping());
+    k5::test::ChildProcess program(args, ports.Mapping());
     ASSERT_TRUE(program.Started());
     ASSERT_TRUE(program.WaitForOutput("05 : 00\n"));
     program.Signal(SIGINT);

@@ -1,0 +1,191 @@
+#include "cli/run_record.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+
+#include "cli/k5ctl_options.h"
+#include "k5/version.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace k5::cli {
+
+namespace {
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+int64_t SecondsOf(const std::tm& t) {
+    return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
+                         static_cast<unsigned>(t.tm_mday)) *
+               86400 +
+           t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+// A float setting as the user wrote it: the shortest text that reads back as the same float
+// (0.8, not 0.800000011920929).
+double AsWritten(float value) {
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    double widened = value;
+    if (ec == std::errc()) {
+        std::from_chars(text, end, widened);
+    }
+    return widened;
+}
+
+}  // namespace
+
+std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    std::tm utc{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+    gmtime_s(&utc, &seconds);
+#else
+    localtime_r(&seconds, &local);
+    gmtime_r(&seconds, &utc);
+#endif
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            when - std::chrono::system_clock::from_time_t(seconds))
+                            .count();
+    const int64_t offset = (SecondsOf(local) - SecondsOf(utc)) / 60;
+    const int64_t offsetAbs = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, static_cast<int>(millis), offset < 0 ? '-' : '+',
+                  static_cast<int>(offsetAbs / 60), static_cast<int>(offsetAbs % 60));
+    return text;
+}
+
+std::optional<std::string> AppendJsonLine(const std::filesystem::path& path, const Json& record) {
+    // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
+    const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+#ifdef _WIN32
+    // Append-only access makes every write land at the current end of the file.
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "cannot open the file (error " + std::to_string(GetLastError()) + ")";
+    }
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+        return "write failed (error " + std::to_string(error) + ")";
+    }
+#else
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    ssize_t written = 0;
+    do {
+        written = write(fd, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    const int error = errno;
+    close(fd);
+    if (written < 0) {
+        return std::strerror(error);
+    }
+#endif
+    // A short write cannot be completed by a second one without risking interleaving.
+    if (static_cast<size_t>(written) != line.size()) {
+        return "short write (" + std::to_string(written) + " of " + std::to_string(line.size()) +
+               " bytes)";
+    }
+    return std::nullopt;
+}
+
+RunRecord::RunRecord(std::string_view command) {
+    json_["command"] = command;
+    json_["device"] = nullptr;
+    json_["port"] = nullptr;
+    json_["started"] = IsoLocalTime(std::chrono::system_clock::now());
+    json_["finished"] = nullptr;
+    json_["status"] = nullptr;
+    json_["result"] = nullptr;
+    json_["version"] = kKitVersion;
+}
+
+void RunRecord::SetLine(std::optional<std::string> device, std::optional<unsigned> port) {
+    json_["device"] = OrNull(device);
+    json_["port"] = OrNull(port);
+}
+
+void RunRecord::SetResult(std::optional<int> result) {
+    json_["result"] = OrNull(result);
+}
+
+void RunRecord::SetSettings(const UserSettings& settings) {
+    Json& out = json_["settings"];
+    out["pmax"] = settings.pmax;
+    out["pc"] = settings.pc;
+    out["ip"] = settings.ip;
+    out["pref"] = settings.pref;
+    out["cp"] = AsWritten(settings.cp);
+    out["ep"] = settings.ep;
+    out["red"] = settings.red;
+    out["rec"] = settings.rec;
+    out["conductance-min"] = settings.conductanceMin;
+    out["conductance-max"] = settings.conductanceMax;
+}
+
+void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {
+    json_["left"] = OrNull(values.left);
+    json_["right"] = OrNull(values.right);
+    json_["coeff0"] = OrNull(values.coeff0);
+    json_["coeff1"] = OrNull(values.coeff1);
+    json_["coeff2"] = OrNull(values.coeff2);
+    json_["calc_pmax"] = OrNull(values.calcPmax);
+    json_["calc_pc"] = OrNull(values.calcPc);
+    json_["calc_ip"] = OrNull(values.calcIp);
+    json_["stmax"] = OrNull(values.stmax);
+    json_["stpte"] = OrNull(values.stpte);
+    json_["stclip"] = OrNull(values.stclip);
+    if (figures) {
+        json_["p2"] = OrNull(values.p2);
+        json_["p2i"] = OrNull(values.p2i);
+        json_["p4"] = OrNull(values.p4);
+    }
+}
+
+int RunRecord::Finish(const std::filesystem::path& path, int status, std::FILE* err) {
+    json_["finished"] = IsoLocalTime(std::chrono::system_clock::now());
+    json_["status"] = status;
+    if (const std::optional<std::string> failure = AppendJsonLine(path, json_)) {
+        const std::string text = "k5ctl: --json " + path.string() + ": " + *failure +
+                                 " (the run itself ended with exit status " +
+                                 std::to_string(status) + ")\n";
+        std::fwrite(text.data(), 1, text.size(), err);
+        std::fflush(err);
+        return kExitRecordFailed;
+    }
+    return status;
+}
+
+}  // namespace k5::cli

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "devlink/config_settings.h"
+
+namespace k5::cli {
+
+// Keys stay in the order they were first set, so every line of a record file reads alike.
+using Json = nlohmann::ordered_json;
+
+// Local time as ISO 8601 with milliseconds and the offset from UTC:
+// "2026-12-07T13:05:09.042+01:00".
+std::string IsoLocalTime(std::chrono::system_clock::time_point when);
+
+// Adds `record` as one line to `path` (created if missing) with a single write, so that
+// lines appended by several stations to one shared file never interleave. Empty on success,
+// otherwise why it failed.
+std::optional<std::string> AppendJsonLine(const std::filesystem::path& path, const Json& record);
+
+// What a configuration or calibration run measured and calculated; empty where the run
+// did not get that far.
+struct MeasuredValues {
+    std::optional<uint32_t> left;
+    std::optional<uint32_t> right;
+    std::optional<uint32_t> coeff0;
+    std::optional<double> coeff1;
+    std::optional<double> coeff2;
+    std::optional<uint32_t> calcPmax;
+    std::optional<uint32_t> calcPc;
+    std::optional<uint32_t> calcIp;
+    std::optional<uint32_t> stmax;
+    std::optional<uint32_t> stpte;
+    std::optional<uint32_t> stclip;
+    std::optional<int32_t> p2;
+    std::optional<int32_t> p2i;
+    std::optional<int32_t> p4;
+};
+
+// The production record of one k5ctl run, begun when the run starts.
+class RunRecord {
+public:
+    explicit RunRecord(std::string_view command);
+
+    // The device that was opened (its path) and its COM number, where there are any.
+    void SetLine(std::optional<std::string> device, std::optional<unsigned> port);
+    void SetResult(std::optional<int> result);
+    // The ten user settings, by their option names.
+    void SetSettings(const UserSettings& settings);
+    // The readings, coefficients, fields and registers; the output figures with `figures`.
+    void SetMeasured(const MeasuredValues& values, bool figures);
+
+    // Stamps the end of the run and its exit status and appends the record to `path`.
+    // Returns `status`, or kExitRecordFailed after printing the path and the reason to `err`.
+    int Finish(const std::filesystem::path& path, int status, std::FILE* err);
+
+    const Json& Value() const { return json_; }
+
+private:
+    Json json_;
+};
+
+}  // namespace k5::cli
