@@ -24,9 +24,9 @@ cmake -S . -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_INSTALL_PREFIX=/usr \
   -DK5_BUILD_TESTS=OFF -DK5_BUILD_BENCH=OFF -DK5_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build"
+cmake --build "$build" >&2
 
 rm -f "$build"/k5kit_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB >&2)
 package=$(ls "$build"/k5kit_*.deb)
 echo "$package"
