@@ -9,8 +9,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <vector>
 
