@@ -20,9 +20,13 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 
 }  // namespace
 
-std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request) {
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request,
+                                             const QString& informativeText) {
     auto box = std::make_unique<QMessageBox>(ToQtIcon(request.icon), request.caption, request.text,
                                              QMessageBox::NoButton, parent);
+    if (!informativeText.isEmpty()) {
+        box->setInformativeText(informativeText);
+    }
     if (request.buttons == MessageButtons::YesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton(QMessageBox::Yes);
@@ -38,7 +42,12 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageReque
 }
 
 MessageAnswer QtMessageBoxes::Show(QWidget* parent, const MessageRequest& request) {
-    const std::unique_ptr<QMessageBox> box = BuildMessageBox(parent, request);
+    return ShowWithDetail(parent, request, QString());
+}
+
+MessageAnswer QtMessageBoxes::ShowWithDetail(QWidget* parent, const MessageRequest& request,
+                                             const QString& informativeText) {
+    const std::unique_ptr<QMessageBox> box = BuildMessageBox(parent, request, informativeText);
     const int pressed = box->exec();
     switch (request.buttons) {
         case MessageButtons::Ok:

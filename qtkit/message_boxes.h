@@ -27,16 +27,26 @@ public:
     virtual ~MessageBoxes() = default;
     // Shows the box modally over `parent` and returns the button that closed it.
     virtual MessageAnswer Show(QWidget* parent, const MessageRequest& request) = 0;
+    // The same box with a second, smaller text under its message (a file's path, say). Boxes
+    // that have no place for it show the message alone.
+    virtual MessageAnswer ShowWithDetail(QWidget* parent, const MessageRequest& request,
+                                         const QString& informativeText) {
+        (void)informativeText;
+        return Show(parent, request);
+    }
 };
 
 // The real boxes, built by BuildMessageBox.
 class QtMessageBoxes : public MessageBoxes {
 public:
     MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
+    MessageAnswer ShowWithDetail(QWidget* parent, const MessageRequest& request,
+                                 const QString& informativeText) override;
 };
 
 // The box as QtMessageBoxes shows it; Escape answers No on a question and Cancel on an
 // OK/Cancel box.
-std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request);
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request,
+                                             const QString& informativeText = {});
 
 }  // namespace k5::qtkit

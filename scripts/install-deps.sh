@@ -13,6 +13,8 @@ packages=(
   libxcb1-dev                  # the system-wide Alt+D on X11
   xvfb xauth fonts-dejavu-core # headless window tests and screenshots
   libxcb-xtest0-dev            # typing Alt+D into the virtual display in a test
+  dpkg-dev file                # the Debian package: hardening flags, dpkg-shlibdeps
+  lintian desktop-file-utils appstream man-db  # checking the package
 )
 
 missing=()

@@ -5,4 +5,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/common.sh
-take_screenshots torvik_screenshots torvik build/screenshots/torvik
+take_screenshots torvik_screenshots tools build/screenshots/torvik

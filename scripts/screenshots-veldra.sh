@@ -5,4 +5,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/common.sh
-take_screenshots veldra_screenshots veldra build/screenshots/veldra
+take_screenshots veldra_screenshots tools build/screenshots/veldra

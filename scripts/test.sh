@@ -30,4 +30,5 @@ for target in fuzz_reply fuzz_sim_parser; do
     "$corpus" 2>"build/fuzz/$target.log" || { tail -n 40 "build/fuzz/$target.log"; exit 1; }
   echo "$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "build/fuzz/$target.log"), no failure"
 done
+scripts/check-package.sh
 echo "All tests passed."

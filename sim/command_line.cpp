@@ -34,6 +34,7 @@ struct Option {
 
 constexpr Option kOptions[] = {
     {"--help", "", "show this text and exit"},
+    {"--version", "", "print the kit's version and exit"},
     {"--link", "PATH", "make PATH a symbolic link to the terminal (removed on exit)"},
     {"--trace", "", "print every byte in both directions to stderr, with timestamps"},
     {"--model", "NAME", "model name answered to Main.Model? (default K5)"},
@@ -153,6 +154,10 @@ CommandLine ParseCommandLine(std::span<const char* const> args) {
         const std::string_view arg = args[i] != nullptr ? args[i] : "";
         if (arg == "--help" || arg == "-h") {
             result.action = CommandLine::Action::Help;
+            return result;
+        }
+        if (arg == "--version") {
+            result.action = CommandLine::Action::Version;
             return result;
         }
         const size_t equals = arg.find('=');

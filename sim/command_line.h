@@ -8,7 +8,7 @@
 namespace k5::sim {
 
 struct CommandLine {
-    enum class Action { Run, Help, Error };
+    enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
     SimConfig config;
     std::string error;  // Error: what was wrong, for the message before the usage hint

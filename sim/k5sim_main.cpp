@@ -7,6 +7,7 @@
 #include <iostream>
 #include <span>
 
+#include "k5/version.h"
 #include "sim/command_line.h"
 #include "sim/simulator.h"
 
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
     k5::sim::CommandLine line = k5::sim::ParseCommandLine(args);
     if (line.action == k5::sim::CommandLine::Action::Help) {
         std::cout << k5::sim::Usage();
+        return 0;
+    }
+    if (line.action == k5::sim::CommandLine::Action::Version) {
+        std::cout << "k5sim " << k5::kKitVersion << "\n";
         return 0;
     }
     if (line.action == k5::sim::CommandLine::Action::Error) {

@@ -1,7 +1,6 @@
 #include "torvik/torvik_dialog.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -24,6 +23,7 @@
 #include "torvik/configuration_observer.h"
 #include "torvik/configuration_report.h"
 #include "torvik/global_hot_key.h"
+#include "torvik/report_location.h"
 #include "torvik/result_texts.h"
 #include "torvik/service_operations.h"
 #include "torvik/status_dialog.h"
@@ -49,10 +49,6 @@ constexpr int kHeightUnits = 282;
 
 QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString DefaultReportPath() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(ToQString(kReportFileName));
 }
 
 }  // namespace
@@ -83,9 +79,7 @@ private:
 };
 
 CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
-    : QDialog(parent),
-      boxes_(boxes),
-      reportPath_(options.reportPath.isEmpty() ? DefaultReportPath() : options.reportPath) {
+    : QDialog(parent), boxes_(boxes), reportPath_(options.reportPath) {
     link_.SetTimeScale(options.timeScale);
 
     SelectAmplifierBaudRate(port_);
@@ -354,15 +348,25 @@ void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
     ApplyPhase();
 }
 
+QString CTORVIKDlg::ReportPath() const {
+    // Chosen at each save: the folder beside the program may have become writable or not.
+    return reportPath_.isEmpty() ? ReportPathIn(CurrentReportFolders()) : reportPath_;
+}
+
 void CTORVIKDlg::SaveReport() {
+    const QString path = ReportPath();
     const QByteArray text = logPane_->toPlainText().toUtf8();
     const ReportResult result = SaveConfigurationReport(
-        std::filesystem::path(QFile::encodeName(reportPath_).toStdString()),
+        std::filesystem::path(QFile::encodeName(path).toStdString()),
         std::string_view(text.constData(), static_cast<size_t>(text.size())));
-    boxes_.Show(this, {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
-                       result == ReportResult::SaveDataOk ? qtkit::MessageIcon::None
-                                                          : qtkit::MessageIcon::Exclamation,
-                       qtkit::MessageButtons::Ok});
+    // Every outcome names the file, so the technician knows where the report went, or which
+    // file could not be written.
+    boxes_.ShowWithDetail(this,
+                          {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
+                           result == ReportResult::SaveDataOk ? qtkit::MessageIcon::None
+                                                              : qtkit::MessageIcon::Exclamation,
+                           qtkit::MessageButtons::Ok},
+                          QDir::toNativeSeparators(path));
 }
 
 void CTORVIKDlg::ShutDown() {

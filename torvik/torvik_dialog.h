@@ -26,7 +26,8 @@ namespace k5::torvik {
 class GlobalHotKey;
 
 struct TorvikOptions {
-    // Where a saved report goes; empty means CfgLog.txt in the program's folder.
+    // Where a saved report goes; empty means CfgLog.txt beside the program when that folder
+    // is writable, else in the documents folder (ReportPathIn).
     QString reportPath;
     // Scales every pause of a run; demonstrations and tests shorten a run with it.
     double timeScale = 1.0;
@@ -52,7 +53,8 @@ public:
     bool IsRunning() const { return running_; }
     bool IsPortOpen() const { return port_.IsOpen() != 0; }
     const ConfigSettings& Settings() const { return settings_; }
-    QString ReportPath() const { return reportPath_; }
+    // The file the next save writes to.
+    QString ReportPath() const;
 
     // Alt+D: resets the amplifier's registers to their defaults, only with the port open
     // and no run active.

@@ -1,11 +1,26 @@
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
 
+#include "k5/version.h"
 #include "qtkit/message_boxes.h"
 #include "torvik/torvik_dialog.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before Qt looks for a display, so that it works from any terminal.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("torvik %s\n", k5::kKitVersion);
+            return 0;
+        }
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TORVIK"));
+    QApplication::setApplicationVersion(QString::fromLatin1(k5::kKitVersion));
+    // The window class is the application name (TORVIK), as the menu entry's StartupWMClass
+    // expects; Wayland matches the window to the entry by its file name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.k5kit.Torvik"));
 
     k5::qtkit::QtMessageBoxes boxes;
     k5::torvik::CTORVIKDlg window(boxes);

@@ -6,6 +6,11 @@
 #include <cmath>
 #include <numbers>
 
+// The resources live in a static library: register them before the first use.
+static void InitVeldraResources() {
+    Q_INIT_RESOURCE(veldra);
+}
+
 namespace k5::veldra {
 
 QPixmap WizardPicture(QSize size) {
@@ -58,9 +63,10 @@ QPixmap WizardPicture(QSize size) {
 }
 
 QIcon WizardIcon() {
+    InitVeldraResources();
     QIcon icon;
     for (const int side : {16, 32, 48}) {
-        icon.addPixmap(WizardPicture(QSize(side, side)));
+        icon.addFile(QStringLiteral(":/veldra/veldra-%1.png").arg(side), QSize(side, side));
     }
     return icon;
 }

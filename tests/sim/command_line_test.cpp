@@ -113,8 +113,11 @@ TEST(CommandLine, BadUsageIsAnErrorWithAReason) {
 TEST(CommandLine, HelpWinsAndListsEveryOption) {
     EXPECT_EQ(Parse({"--left", "5", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(Parse({"-h"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(Parse({"--left", "5", "--version"}).action, CommandLine::Action::Version);
+    EXPECT_EQ(Parse({"--left", "4096", "--version"}).action, CommandLine::Action::Error);
     const std::string usage = Usage();
-    for (const char* option : {"--link",
+    for (const char* option : {"--version",
+                               "--link",
                                "--trace",
                                "--model",
                                "--left",

@@ -12,14 +12,22 @@ namespace k5::torvik::test {
 class RecordingBoxes : public qtkit::MessageBoxes {
 public:
     qtkit::MessageAnswer Show(QWidget* parent, const qtkit::MessageRequest& request) override;
+    qtkit::MessageAnswer ShowWithDetail(QWidget* parent, const qtkit::MessageRequest& request,
+                                        const QString& informativeText) override;
 
     void AnswerNext(qtkit::MessageAnswer answer) { answers_.push_back(answer); }
     const std::vector<qtkit::MessageRequest>& Shown() const { return shown_; }
-    void Forget() { shown_.clear(); }
+    // The informative text of each shown box, empty for a box without one.
+    const std::vector<QString>& Details() const { return details_; }
+    void Forget() {
+        shown_.clear();
+        details_.clear();
+    }
 
 private:
     std::deque<qtkit::MessageAnswer> answers_;
     std::vector<qtkit::MessageRequest> shown_;
+    std::vector<QString> details_;
 };
 
 }  // namespace k5::torvik::test

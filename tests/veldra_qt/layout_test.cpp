@@ -1,4 +1,5 @@
 #include <QFontMetrics>
+#include <QIcon>
 #include <QLabel>
 
 #include "veldra/calibration_page.h"
@@ -71,6 +72,15 @@ TEST_F(WizardTest, EveryPageTextFitsItsPlace) {
         }
         calibration.ShowCalibProgress(last);
         ExpectTextsFit(calibration, "calibration");
+    }
+}
+
+TEST_F(WizardTest, FrameCarriesItsIconFilesAtEverySize) {
+    MakeFrame();
+    const QIcon icon = Frame().windowIcon();
+    for (const int side : {16, 32, 48}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(side, side))) << side;
+        EXPECT_FALSE(icon.pixmap(side).isNull()) << side;
     }
 }
 
