@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <thread>
 
@@ -96,6 +97,26 @@ TEST(WorkerRunner, StartingAnotherRunSupersedesTheFirst) {
     EXPECT_FALSE(runner.Running());
     runner.Stop();  // nothing current: no signal is left behind
     EXPECT_FALSE(cancel.IsSet());
+}
+
+// Whoever acts on a final report (closes the port, mutes) does so after Finish(): by then the
+// worker that sent it has ended, however long it takes over its return.
+TEST(WorkerRunner, FinishReturnsOnlyOnceTheReportingWorkerHasEnded) {
+    CancelEvent cancel;
+    RecordingObserver sink;
+    WorkerRunner runner(cancel, sink);
+    std::atomic<bool> ended{false};
+    runner.Start([&](WorkerObserver& r) {
+        r.OnWorkerEvent({kMsgCalibProgress, kCalibComplete, 0});
+        std::this_thread::sleep_for(100ms);  // still on its way out
+        ended = true;
+    });
+    ASSERT_TRUE(sink.WaitForCode(kCalibComplete, 5s));
+    EXPECT_TRUE(runner.Accept(sink.Events().back()));
+    runner.Finish();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(runner.Running());
+    EXPECT_FALSE(runner.Accept(sink.Events().back()));
 }
 
 // The frame as far as worker events go: reports arrive through a queue, as with Qt's queued
