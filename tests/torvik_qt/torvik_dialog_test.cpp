@@ -491,6 +491,40 @@ TEST_F(RegisterResetKey, WithoutAnAmplifierSaysError) {
     EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::Exclamation);
 }
 
+size_t RestoreWrites(const sim::Simulator& sim) {
+    size_t count = 0;
+    for (const sim::Request& request : sim.Requests()) {
+        count += request.kind == sim::RequestKind::WriteRegister && request.value == 0x3C71D2A9u;
+    }
+    return count;
+}
+
+// One press, one reset: the key pressed again while its result box is open, or held so that
+// it repeats, resets nothing more.
+TEST_F(RegisterResetKey, OnePressResetsOnce) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    OpenCom8();
+    boxes_.WhileShowing([&] { QTest::keyClick(&Window(), Qt::Key_D, Qt::AltModifier); });
+    PressAltD();
+    EXPECT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(RestoreWrites(*sim_), 1u);
+
+    // Held down: the first press resets, its repeats do not.
+    QTest::simulateEvent(&Window(), true, Qt::Key_D, Qt::AltModifier, QString(), false);
+    for (int i = 0; i < 3; ++i) {
+        QTest::simulateEvent(&Window(), true, Qt::Key_D, Qt::AltModifier, QString(), true);
+    }
+    QTest::simulateEvent(&Window(), false, Qt::Key_D, Qt::AltModifier, QString(), false);
+    EXPECT_EQ(boxes_.Shown().size(), 2u);
+    EXPECT_EQ(RestoreWrites(*sim_), 2u);
+
+    // Once the box has been closed the key works again.
+    PressAltD();
+    EXPECT_EQ(boxes_.Shown().size(), 3u);
+    EXPECT_EQ(RestoreWrites(*sim_), 3u);
+}
+
 TEST_F(RegisterResetKey, DuringARunDoesNothing) {
     StartSim({.standby = true});
     MakeWindow(0.05);
