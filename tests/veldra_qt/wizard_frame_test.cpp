@@ -1,5 +1,7 @@
 #include <QLabel>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "devlink/serial_comm.h"
 #include "veldra/page_texts.h"
@@ -274,6 +276,77 @@ TEST_F(WizardTest, ALateErrorAfterAConfirmedCancelKeepsTheCancelledState) {
     EXPECT_EQ(Frame().ButtonMask(), kAllButtons);
     EXPECT_TRUE(Frame().IsPortOpen());
     EXPECT_EQ(Frame().WarmUpPage()->Model().Outcome(), kWarmUpCancelledText);
+}
+
+// Makes the warm-up's keep-alive fail and waits, without letting the frame see any report,
+// until the failing command is being tried or, with `untilQueued`, until its error is on its
+// way to the frame (both attempts and their read time-outs are over).
+void FailKeepAliveUnseen(sim::Simulator& k5, bool untilQueued) {
+    const auto tones = [&k5] {
+        const std::vector<sim::Request> requests = k5.Requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const sim::Request& r) { return r.text == "Dsp.Test=1k"; });
+    };
+    const auto before = tones();
+    k5.Update([](sim::SimConfig& config) { config.ignorePaths = {"Dsp.Test"}; });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (tones() < before + (untilQueued ? 2 : 1)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (untilQueued) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    k5.Update([](sim::SimConfig& config) { config.ignorePaths.clear(); });
+}
+
+// The warm-up fails just as its countdown runs out: whether its error is already queued or
+// still being found, the calibration that follows on the same port is neither muted nor
+// robbed of its port.
+TEST_F(WizardTest, AWarmUpFailureRacingTheCountdownsEndIsDropped) {
+    for (const bool untilQueued : {true, false}) {
+        SCOPED_TRACE(untilQueued ? "error queued" : "command under way");
+        sim::Simulator& k5 = PutK5On(3);
+        MakeFrame(/*countdownMinutes=*/10);
+        DetectFrom(0);
+        ASSERT_TRUE(WaitForDetection());
+        Click("nextButton");
+        ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+
+        FailKeepAliveUnseen(k5, untilQueued);
+        Frame().OnWarmUpEvent(kWarmUpFinished);  // what the page says when its countdown ends
+        EXPECT_EQ(Frame().CurrentPage(), 6u);
+        ASSERT_TRUE(WaitForCalibrationEnd());
+        EXPECT_EQ(CalibrationLog(), kSuccessLog);
+        EXPECT_EQ(CountText(k5, "Main.Mute=On"), 0);
+        EXPECT_NE(Frame().WarmUpPage()->Model().Outcome(), kWarmUpErrorText);
+        frame_.reset();
+        sims_.clear();
+    }
+}
+
+// The warm-up's error is queued while the cancel question is open and the answer is OK: the
+// cancelled state stands, and Next calibrates on the port that is still open.
+TEST_F(WizardTest, AWarmUpErrorQueuedBeforeAConfirmedCancelIsDropped) {
+    sim::Simulator& k5 = PutK5On(3);
+    MakeFrame(/*countdownMinutes=*/10);
+    DetectFrom(0);
+    ASSERT_TRUE(WaitForDetection());
+    Click("nextButton");
+    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+
+    boxes_.AnswerNext(MessageAnswer::Ok);
+    boxes_.WhileAsking([&] { FailKeepAliveUnseen(k5, true); });
+    Click("exitButton");
+    QTest::qWait(50);  // the queued error arrives
+    EXPECT_EQ(Frame().ButtonMask(), kAllButtons);
+    EXPECT_TRUE(Frame().IsPortOpen());
+    EXPECT_EQ(Frame().WarmUpPage()->Model().Outcome(), kWarmUpCancelledText);
+    EXPECT_EQ(CountText(k5, "Main.Mute=On"), 1);  // the cancel's own mute, once
+
+    Click("nextButton");
+    ASSERT_TRUE(WaitForCalibrationEnd());
+    EXPECT_EQ(CalibrationLog(), kSuccessLog);
 }
 
 // --- Calibration -----------------------------------------------------------------------------
