@@ -1,7 +1,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <vector>
 
 #include "qtkit/message_boxes.h"
@@ -17,13 +16,10 @@ public:
     void AnswerNext(qtkit::MessageAnswer answer) { answers_.push_back(answer); }
     const std::vector<qtkit::MessageRequest>& Shown() const { return shown_; }
     void Forget() { shown_.clear(); }
-    // Runs once, as the next box would be open (a modal box keeps events flowing).
-    void WhileShowing(std::function<void()> action) { whileShowing_ = std::move(action); }
 
 private:
     std::deque<qtkit::MessageAnswer> answers_;
     std::vector<qtkit::MessageRequest> shown_;
-    std::function<void()> whileShowing_;
 };
 
 }  // namespace k5::torvik::test

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "nesting_boxes.h"
 #include "torvik/global_hot_key.h"
 #include "window_fixture.h"
 
@@ -93,6 +94,7 @@ protected:
     }
 
     OtherClient other_;
+    NestingBoxes nesting_;
 };
 
 TEST_F(X11HotKey, ResetsTheRegistersWhileNoWindowOfTheToolIsActive) {
@@ -107,7 +109,8 @@ TEST_F(X11HotKey, ResetsTheRegistersWhileNoWindowOfTheToolIsActive) {
 
 TEST_F(X11HotKey, AHeldKeyResetsOnceAndAPressWhileTheBoxIsOpenNotAtAll) {
     StartSim({.left = 760, .right = 760});
-    MakeWindow();
+    window_ = std::make_unique<CTORVIKDlg>(
+        nesting_, TorvikOptions{.reportPath = ReportPath(), .timeScale = kFastTimeScale});
     OpenCom8();
     const auto restores = [&] {
         size_t count = 0;
@@ -121,20 +124,20 @@ TEST_F(X11HotKey, AHeldKeyResetsOnceAndAPressWhileTheBoxIsOpenNotAtAll) {
     // Held down until it repeats: the box of the first press is closed at once, the repeats
     // reset nothing.
     other_.TypeAltD(/*holdMs=*/1500);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes_.Shown().empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !nesting_.Shown().empty(); }, 5000));
     QTest::qWait(300);
-    EXPECT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(nesting_.Shown().size(), 1u);
     EXPECT_EQ(restores(), 1u);
 
     // Pressed again while the box is open: nothing.
-    boxes_.WhileShowing([&] {
+    nesting_.WhileShowing([&] {
         other_.TypeAltD();
         QTest::qWait(300);
     });
     other_.TypeAltD();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes_.Shown().size() >= 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return nesting_.Shown().size() >= 2; }, 5000));
     QTest::qWait(300);
-    EXPECT_EQ(boxes_.Shown().size(), 2u);
+    EXPECT_EQ(nesting_.Shown().size(), 2u);
     EXPECT_EQ(restores(), 2u);
 }
 
