@@ -151,7 +151,9 @@ std::optional<Reply> K5Model::HandleText(std::string_view text) {
     }
     const std::string_view path = text.substr(0, mark);
     if (std::find(config_.ignorePaths.begin(), config_.ignorePaths.end(), path) !=
-        config_.ignorePaths.end()) {
+            config_.ignorePaths.end() ||
+        std::find(config_.ignoreCommands.begin(), config_.ignoreCommands.end(), text) !=
+            config_.ignoreCommands.end()) {
         return std::nullopt;
     }
     if (text[mark] == '?') {
@@ -341,6 +343,12 @@ std::optional<Reply> K5Model::HandleModeControl(const std::vector<uint8_t>& fram
 
 std::vector<uint8_t> K5Model::ApplyFrameFaults(uint16_t address, std::vector<uint8_t> frame) {
     if (config_.faultAddress && *config_.faultAddress != address) {
+        return frame;
+    }
+    const bool faulty = config_.wrongOperation || config_.wrongAddress || config_.corruptChecksum ||
+                        config_.shortReply > 0 || config_.noiseBytes > 0 || config_.noiseOnly;
+    if (faulty && config_.faultSkip > 0) {
+        --config_.faultSkip;
         return frame;
     }
     const auto resum = [&frame] {

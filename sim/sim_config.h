@@ -27,7 +27,8 @@ struct SimConfig {
     // --- Faults on the text commands --------------------------------------------------------
     bool silent = false;        // answers nothing at all
     std::string powerAnswer{};  // non-empty: the power query is answered "Main.Power=<this>"
-    std::vector<std::string> ignorePaths{};  // commands on these paths ("Dsp.Test") go unheard
+    std::vector<std::string> ignorePaths{};     // commands on these paths ("Dsp.Test") go unheard
+    std::vector<std::string> ignoreCommands{};  // these whole commands ("Main.Power=On") too
     int dropTextReplies = 0;  // the next N text replies are lost (the command still acts)
 
     // --- Faults on register replies ---------------------------------------------------------
@@ -38,6 +39,7 @@ struct SimConfig {
     size_t noiseBytes = 0;         // junk bytes (never FF) sent before each register reply
     bool noiseOnly = false;        // ... or instead of it
     std::optional<uint16_t> faultAddress{};  // the frame faults above hit only this register
+    size_t faultSkip = 0;                    // ... and spare the first N replies they would hit
     bool refuseWrites = false;               // writes of STMAX, STPTE and STCLIP get no reply
     bool readbackMismatch = false;           // reads of those three come back with bit 0 flipped
 

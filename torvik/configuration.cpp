@@ -233,6 +233,12 @@ Outcome ConfigurationRun::Run() {
     Log(FormatValueLine("Calculated Pmax = %d(0x%x)\n", fields.calcPmax));
     Log(FormatValueLine("Calculated Pc = %d(0x%x)\n", fields.calcPc));
     Log(FormatValueLine("Calculated Ip = %d(0x%x)\n", fields.calcIp));
+    // A field wider than its 12 bits would spill into its neighbours and hand the amplifier a
+    // corrupt protection register: stop before anything is unlocked or written.
+    if (const std::optional<std::string> overflow = RegisterFieldOverflowLine(fields)) {
+        Log(*overflow);
+        return kResultConductanceRange;
+    }
 
     Log("\nGet the register values according to the calulated results...\n");
     if (!Pause()) {

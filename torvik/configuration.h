@@ -12,7 +12,8 @@ namespace k5::torvik {
 // and the run ends with one Complete call carrying its result code. A cancel seen in one of
 // the run's pauses or in a measurement ends it at once with neither further log text nor
 // completion; a cancel seen inside an exchange fails that exchange, and the run completes
-// with the step's failure code.
+// with the step's failure code. A calculated register field wider than its 12 bits ends
+// the run with code 3 before the amplifier is unlocked or written.
 //
 // The settings are read when the measurement begins and the measured readings, calculated
 // fields and register values are written back into `settings` as they are reached, whatever

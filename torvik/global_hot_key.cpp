@@ -114,6 +114,8 @@ void GlobalHotKey::Unregister() {
     }
 #endif
     grabbedModifiers_.clear();
+    held_ = false;
+    releaseTime_ = 0;
 }
 
 bool GlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message,
@@ -123,14 +125,28 @@ bool GlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message,
         return false;
     }
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    if ((event->response_type & 0x7F) != XCB_KEY_PRESS) {
+    const uint8_t type = event->response_type & 0x7F;
+    if (type == XCB_KEY_RELEASE) {
+        // The grab reports the key's release too, whatever modifiers are still held.
+        const auto* release = static_cast<const xcb_key_release_event_t*>(message);
+        if (release->detail == keycode_ && held_) {
+            held_ = false;
+            releaseTime_ = release->time;
+        }
+        return false;
+    }
+    if (type != XCB_KEY_PRESS) {
         return false;
     }
     const auto* press = static_cast<const xcb_key_press_event_t*>(message);
     if (press->detail != keycode_ || (press->state & kCheckedModifiers) != kAlt) {
         return false;
     }
-    emit activated();
+    const bool repeat = held_ || (releaseTime_ != 0 && press->time == releaseTime_);
+    held_ = true;
+    if (!repeat) {
+        emit activated();
+    }
     return true;  // taken here, so the window's own shortcut does not fire a second time
 #else
     Q_UNUSED(eventType);

@@ -10,6 +10,7 @@ namespace k5::torvik {
 // Alt+D for the whole desktop: on X11 a passive key grab on the root window, so the key
 // reaches the tool whichever program has the keyboard focus. Elsewhere, or when another
 // client already holds the key, registering fails and the caller carries on without it.
+// A held key activates once: its auto-repeat is taken and dropped.
 class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 
@@ -33,6 +34,10 @@ private:
 
     uint8_t keycode_ = 0;
     uint32_t root_ = 0;
+    // A held key repeats: as further presses, or as release and press pairs that share a
+    // time stamp. Neither is a new press.
+    bool held_ = false;
+    uint32_t releaseTime_ = 0;
     std::vector<uint16_t> grabbedModifiers_;
 };
 

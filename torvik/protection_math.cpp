@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace k5::torvik {
 
@@ -105,6 +106,23 @@ OutputFigures CalculateOutputFigures(uint32_t avg, const Coefficients& coefficie
     figures.p2i = static_cast<int32_t>(TruncToRegister(2.0 * (q * q * dPref)));
     figures.p4 = static_cast<int32_t>(TruncToRegister(dPc * dPref / a * 0.25));
     return figures;
+}
+
+std::optional<std::string> RegisterFieldOverflowLine(const RegisterFields& fields) {
+    const std::pair<const char*, uint32_t> named[] = {
+        {"Pmax", fields.calcPmax},
+        {"Pc", fields.calcPc},
+        {"Ip", fields.calcIp},
+    };
+    for (const auto& [name, value] : named) {
+        if (value > kRegisterFieldMax) {
+            return Format(
+                "Calculated %s = %u(0x%x) is above the 12-bit register limit of %u(0x%x),"
+                "please raise Pref(W) and try again.\n",
+                name, value, value, kRegisterFieldMax, kRegisterFieldMax);
+        }
+    }
+    return std::nullopt;
 }
 
 uint32_t ComposeStmax(uint32_t calcPmax, uint32_t calcIp) {

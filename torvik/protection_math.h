@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace k5::torvik {
@@ -45,6 +46,14 @@ RegisterFields CalculateRegisterFields(uint32_t avg, const Coefficients& coeffic
                                        uint32_t pmax, uint32_t pc, uint32_t ip, uint32_t pref);
 OutputFigures CalculateOutputFigures(uint32_t avg, const Coefficients& coefficients,
                                      const RegisterFields& fields, uint32_t pref);
+
+// Each register field fills 12 bits of its protection register.
+inline constexpr uint32_t kRegisterFieldMax = 0xFFF;
+
+// The log line for the first of calcPmax, calcPc and calcIp that does not fit its 12 bits,
+// naming the field, its value and the limit and pointing at the Pref setting; nothing when
+// all three fit.
+std::optional<std::string> RegisterFieldOverflowLine(const RegisterFields& fields);
 
 // The register layouts; no field is masked, so a field wider than 12 bits spills into its
 // neighbours.

@@ -9,7 +9,8 @@ enum ConfigurationResult : int {
     kResultSuccess = 0,
     kResultNoK5 = 1,                // no K5 answered the model query
     kResultConnectionError = 2,     // a command, measurement read or key write failed
-    kResultConductanceRange = 3,    // a conductance reading outside the accepted range
+    kResultConductanceRange = 3,    // a conductance reading outside the accepted range, or a
+                                    // calculated field too wide for its 12 bits
     kResultConductanceBalance = 4,  // left and right 60 or more apart
     kResultRegisterError = 5,       // a protection register not written or not verified
 };

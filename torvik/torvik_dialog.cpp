@@ -103,6 +103,7 @@ CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidge
     connect(hotKey_, &GlobalHotKey::activated, this, &CTORVIKDlg::ResetRegisters);
     resetShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_D), this);
     resetShortcut_->setContext(Qt::ApplicationShortcut);
+    resetShortcut_->setAutoRepeat(false);  // a held key is one press
     connect(resetShortcut_, &QShortcut::activated, this, &CTORVIKDlg::ResetRegisters);
 }
 
@@ -315,13 +316,16 @@ void CTORVIKDlg::OnBurnIn(bool on) {
 }
 
 void CTORVIKDlg::ResetRegisters() {
-    if (running_ || !IsPortOpen()) {
+    // One press, one reset: the grabbed key still arrives while the result box is open.
+    if (running_ || resetting_ || !IsPortOpen()) {
         return;
     }
+    resetting_ = true;
     const bool reset = ResetRegistersToDefaults(link_);
     boxes_.Show(this, {ToQString(kMessageCaption), ToQString(RegisterResetText(reset)),
                        reset ? qtkit::MessageIcon::None : qtkit::MessageIcon::Exclamation,
                        qtkit::MessageButtons::Ok});
+    resetting_ = false;
 }
 
 void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {

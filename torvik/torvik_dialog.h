@@ -97,7 +97,8 @@ private:
     ConfigSettings settings_;
 
     bool running_ = false;
-    unsigned run_ = 0;  // numbers the runs, so a late completion finds its own run over
+    bool resetting_ = false;  // a register reset and its result box are under way
+    unsigned run_ = 0;        // numbers the runs, so a late completion finds its own run over
     std::thread worker_;
     LogRelay logRelay_;
     std::unique_ptr<RunObserver> observer_;

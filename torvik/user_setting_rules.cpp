@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace k5::torvik {
@@ -85,9 +84,8 @@ std::optional<double> ParseNumber(std::string_view text) {
 
 // Bounds of the number prompt are printed with up to six significant digits.
 std::string NumberRangePrompt(double min, double max) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Enter a number between %g and %g.", min, max);
-    return text;
+    return "Enter a number between " + FormatSettingNumber(min) + " and " +
+           FormatSettingNumber(max) + ".";
 }
 
 std::string IntegerRangePrompt(uint32_t min, uint32_t max) {
@@ -95,6 +93,15 @@ std::string IntegerRangePrompt(uint32_t min, uint32_t max) {
 }
 
 }  // namespace
+
+std::string FormatSettingNumber(double value) {
+    // to_chars never consults the locale, unlike snprintf, whose decimal point follows the
+    // C locale that the window toolkit sets from the desktop's.
+    char text[64];
+    const auto [end, ec] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+    return ec == std::errc() ? std::string(text, end) : std::string();
+}
 
 std::optional<std::string> ApplyUserSetting(UserSettings& settings, UserSettingField field,
                                             std::string_view text) {

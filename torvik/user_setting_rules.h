@@ -47,6 +47,10 @@ inline constexpr uint32_t kRecMax = 7;
 inline constexpr float kCpMin = 0.28125f;
 inline constexpr float kCpMax = 0.9f;  // the float nearest to 0.9
 
+// A number in its shortest form with up to six significant digits, as printf's "%g" writes it
+// in the C locale: always with a point, whatever the locale of the process or the desktop.
+std::string FormatSettingNumber(double value);
+
 // Reads `text` as the value of `field` and stores it in `settings`. A refused text leaves
 // `settings` as it was and returns the prompt to show, bounds filled in
 // ("Enter an integer between 0 and 1000.").

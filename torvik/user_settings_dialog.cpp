@@ -53,7 +53,7 @@ QString FieldText(const UserSettings& values, UserSettingField field) {
             return QString::number(values.rec);
         case UserSettingField::Cp:
             // Shortest form, up to six significant digits, always with a point.
-            return QString::asprintf("%g", static_cast<double>(values.cp));
+            return QString::fromStdString(FormatSettingNumber(static_cast<double>(values.cp)));
         case UserSettingField::ConductanceMin:
             return QString::number(values.conductanceMin);
         case UserSettingField::ConductanceMax:

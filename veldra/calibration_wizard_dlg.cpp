@@ -149,7 +149,12 @@ void CCalibrationWizardDlg::BuildControls() {
     previous_ = button("previousButton", "&Previous", QRect(170, 220, 50, 14));
     next_ = button("nextButton", "&Next", QRect(225, 220, 50, 14));
     exit_ = button("exitButton", "E&xit", QRect(281, 220, 50, 14));
-    next_->setDefault(true);  // Enter presses Next while it is enabled
+    // Enter presses Next while it is enabled, unless another button has the focus: the
+    // buttons are not auto-default, so the focused one takes Enter through the filter.
+    next_->setDefault(true);
+    for (QPushButton* control : {previous_, next_, exit_}) {
+        control->installEventFilter(this);
+    }
     connect(previous_, &QPushButton::clicked, this, &CCalibrationWizardDlg::OnPrevious);
     connect(next_, &QPushButton::clicked, this, &CCalibrationWizardDlg::OnNext);
     connect(exit_, &QPushButton::clicked, this, &CCalibrationWizardDlg::OnCancel);
@@ -315,9 +320,15 @@ void CCalibrationWizardDlg::StartWorker(Worker worker) {
 }
 
 // The frame's tables: mute, forward, buttons, port, warmed-up flag, worker, port close, in
-// that order; the countdown's end then goes on to the calibration as Next would.
+// that order; the countdown's end then goes on to the calibration as Next would. A final
+// report is acted on only once its worker has ended, so the mute and the port close never
+// meet a worker still on the line.
 void CCalibrationWizardDlg::React(const WorkerEvent& event) {
     const FrameReaction reaction = ReactionTo(event);
+    if (reaction.endWorker) {
+        runner_.Finish();
+        worker_ = Worker::None;
+    }
     if (reaction.mute) {
         MuteAmplifier();
     }
@@ -332,10 +343,6 @@ void CCalibrationWizardDlg::React(const WorkerEvent& event) {
     }
     if (reaction.setWarmedUp) {
         warmedUp_ = true;
-    }
-    if (reaction.endWorker) {
-        runner_.Finish();
-        worker_ = Worker::None;
     }
     if (reaction.stopWorker) {
         StopWorker();
@@ -387,6 +394,19 @@ void CCalibrationWizardDlg::ShutDown() {
 
 void CCalibrationWizardDlg::reject() {
     OnCancel();
+}
+
+bool CCalibrationWizardDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        (watched == previous_ || watched == next_ || watched == exit_)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        auto* button = static_cast<QPushButton*>(watched);
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CCalibrationWizardDlg::keyPressEvent(QKeyEvent* event) {

@@ -100,6 +100,8 @@ public:
     void reject() override;
 
 protected:
+    // Enter on a focused Previous, Next or Exit presses that button.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -12,16 +12,16 @@ inline constexpr int kButtonPrevious = 4;
 inline constexpr int kButtonNext = 2;
 inline constexpr int kButtonExit = 1;
 
-// What the frame does with a worker's event once it has accepted it, in this order: mute,
-// forward to the page, set the buttons, take the port, set the warmed-up flag, end or stop
-// the worker, close the port.
+// What the frame does with a worker's event once it has accepted it, in this order: end the
+// worker that sent a final report (joining it), mute, forward to the page, set the buttons,
+// take the port, set the warmed-up flag, stop the worker, close the port.
 struct FrameReaction {
-    bool mute = false;     // MuteAmplifier before anything else
-    bool forward = false;  // to the page on show, as kMsgShowDetectResult, ... (same wParam)
+    bool endWorker = false;  // a final report: WorkerRunner::Finish before anything else
+    bool mute = false;       // MuteAmplifier
+    bool forward = false;    // to the page on show, as kMsgShowDetectResult, ... (same wParam)
     std::optional<int> buttons{};  // new button mask
     bool takePort = false;         // the frame's COM port becomes lParam
     bool setWarmedUp = false;      // the warmed-up flag becomes 1
-    bool endWorker = false;        // the worker ends by itself: WorkerRunner::Finish
     bool stopWorker = false;       // WorkerRunner::Stop, then Next (the countdown ran out)
     bool closePort = false;
 };

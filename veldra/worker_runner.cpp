@@ -80,8 +80,17 @@ void WorkerRunner::Stop() {
 }
 
 void WorkerRunner::Finish() {
-    std::lock_guard lock(mutex_);
-    current_.reset();
+    std::shared_ptr<Gate> gate;
+    {
+        std::lock_guard lock(mutex_);
+        gate = std::exchange(current_, nullptr);
+    }
+    if (gate) {
+        gate->Close();
+    }
+    // The worker sends nothing after its final report and waits for nobody, so the join
+    // takes only as long as its return.
+    JoinThread();
 }
 
 bool WorkerRunner::Accept(const WorkerEvent& event) const {

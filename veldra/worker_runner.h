@@ -22,6 +22,8 @@ namespace k5::veldra {
 // posted just before the stop may still be waiting in the receiver's queue; the receiver
 // asks Accept() before it acts on an event, and Accept() answers only for the current run.
 //
+// A final report is acted on only after Finish() has joined the worker that sent it.
+//
 // Start, Stop and Finish belong to the thread that owns the frame (the user-interface
 // thread); Accept, Running and CurrentRun may be asked from any thread. The sink is called on
 // the worker thread, with the gate locked: it must hand the event on without waiting for the
@@ -45,9 +47,10 @@ public:
     // Does nothing when no run is current.
     void Stop();
 
-    // The current run's final report has been handled: it is no longer current and the
-    // worker is ending by itself. Its thread is joined at the next Start, Stop or
-    // destruction, so this never waits.
+    // The current run has sent its final report, its last act: it is no longer current, its
+    // gate closes, and its thread, already on its way out, is joined before this returns.
+    // Whoever acts on a final report calls this first, so nothing it then does with the
+    // port can meet a worker that still uses it.
     void Finish();
 
     // Whether `event` comes from the current run. Events of stopped or finished runs, and

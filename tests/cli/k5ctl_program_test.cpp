@@ -12,7 +12,6 @@
 
 #include "sim/simulator.h"
 #include "tests/support/child_process.h"
-#include "torvik/result_texts.h"
 
 namespace k5::cli {
 namespace {
@@ -74,21 +73,52 @@ TEST(K5ctlProgram, ConfigurePrintsTheLogAndExitsWithTheResult) {
 TEST(K5ctlProgram, FailuresEndWithTheirTextAndCode) {
     struct Case {
         sim::SimConfig config;
+        std::vector<std::string> settings;
         int code;
+        std::string ending;
     };
     const Case cases[] = {
-        {{.silent = true}, 1},
-        {{.powerAnswer = "Unknown"}, 2},
-        {{.left = 500, .right = 720}, 3},
-        {{.left = 600, .right = 660}, 4},
-        {{.readbackMismatch = true}, 5},
+        {{.silent = true},
+         {},
+         1,
+         "\nCan not find K5 unit,please check connection and try again.\n"},
+        {{.powerAnswer = "Unknown"},
+         {},
+         2,
+         "\nK5 connection error,please check connection and try again.\n"},
+        {{.left = 500, .right = 720},
+         {},
+         3,
+         "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
+        {{.left = 600, .right = 660},
+         {},
+         4,
+         "\nThe difference between left and right conductance is too large,please check the "
+         "unit and try again\n"},
+        {{.readbackMismatch = true},
+         {},
+         5,
+         "\nSet AMP register value error,please check connection and try again\n"},
+        // A Pmax field wider than its 12 bits: named, and nothing unlocked or written.
+        {{},
+         {"--pref", "300"},
+         3,
+         "Calculated Ip = 1453(0x5ad)\n"
+         "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
+         "please raise Pref(W) and try again.\n"
+         "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
     };
     for (const Case& c : cases) {
         auto sim = StartSim(c.config);
         ASSERT_TRUE(sim);
-        const Outcome failed = RunK5ctl(Configure(*sim, {}));
+        const Outcome failed = RunK5ctl(Configure(*sim, c.settings));
         EXPECT_EQ(failed.exitStatus, c.code);
-        EXPECT_TRUE(failed.out.ends_with(torvik::CompletionText(c.code))) << failed.out;
+        EXPECT_TRUE(failed.out.ends_with(c.ending)) << failed.out;
+        if (!c.settings.empty()) {
+            for (const sim::Request& request : sim->Requests()) {
+                EXPECT_NE(request.kind, sim::RequestKind::WriteRegister);
+            }
+        }
     }
 }
 

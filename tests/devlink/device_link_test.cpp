@@ -86,14 +86,17 @@ TEST_F(LinkTest, OnlyTheFirstFiftyBytesAreSearchedAndTheRestIsPurged) {
     std::atomic<int> calls{0};
     Start([&](const Bytes&) {
         if (calls++ == 0) {
-            return ToBytes(std::string(45, '#') + "\rMain.Model=K5\r");
+            // The expected text straddles byte 50; a whole power answer follows it.
+            return ToBytes(std::string(45, '#') + "\rMain.Model=K5\r\rMain.Power=On\r");
         }
-        return ToBytes("\rMain.Power=On\r");
+        return ToBytes("\rMain.Power=Off\r");
     });
     EXPECT_EQ(link.SendCommand(cmd::kModelQuery, cmd::kModelIsK5, 5), 0);
-    // The unread tail of the first reply must not satisfy or spoil the next exchange.
-    EXPECT_EQ(link.SendCommand(cmd::kPowerQuery, cmd::kModelIsK5, 5), 0);
-    EXPECT_EQ(link.SendCommand(cmd::kPowerQuery, cmd::kPowerOn, 5), 1);
+    // The unread tail of the first reply holds "\rMain.Power=On\r": only the purge before
+    // the next exchange keeps it from answering that exchange's query.
+    EXPECT_EQ(link.SendCommand(cmd::kPowerQuery, cmd::kPowerOn, 5), 0);
+    EXPECT_EQ(link.LastFailure(), LinkFailure::WrongReply);
+    EXPECT_EQ(link.SendCommand(cmd::kPowerQuery, cmd::kPowerOff, 5), 1);
 }
 
 TEST_F(LinkTest, WizardRepeatsAFailedCommandOnce) {

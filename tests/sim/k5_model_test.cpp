@@ -361,6 +361,31 @@ TEST(K5ModelFaults, FrameFaultsCanHitOneRegisterOnly) {
               ReplyCheck::BadChecksum);
 }
 
+// The faults spare the first replies they would hit: a write goes through and the read-back
+// of the same register fails. Replies the faults would not hit do not count.
+TEST(K5ModelFaults, FrameFaultsCanSpareTheirFirstReplies) {
+    K5Model model({.corruptChecksum = true, .faultAddress = kRegStmax, .faultSkip = 1});
+    EXPECT_EQ(Read(model, kRegStpte), K5Model::kDefaultStpte);
+    ASSERT_TRUE(Write(model, kRegKey, kKeyWriteUnlock));
+    EXPECT_TRUE(Write(model, kRegStmax, 0xD347D5F0));
+    EXPECT_EQ(model.State().stmax, 0xD347D5F0u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(Write(model, kRegStmax, 0xD347D5F0)) << i;
+    }
+
+    K5Model unfaulted({.faultSkip = 1});
+    EXPECT_EQ(Read(unfaulted, kRegStmax), K5Model::kDefaultStmax);
+    EXPECT_EQ(unfaulted.Config().faultSkip, 1u);
+}
+
+TEST(K5ModelFaults, IgnoredCommandIsNeitherHeardNorAnsweredButItsPathIs) {
+    K5Model model({.standby = true, .ignoreCommands = {"Main.Power=On"}});
+    EXPECT_FALSE(Send(model, cmd::kPowerOn));
+    EXPECT_EQ(model.State().power, Power::Standby);
+    EXPECT_EQ(ReplyBytes(model, cmd::kPowerQuery), B(cmd::kPowerOff));
+    EXPECT_TRUE(Send(model, "\rMain.Power=Off\r"));
+}
+
 TEST(K5ModelFaults, RefusedWritesAndReadBackMismatch) {
     K5Model refusing({.refuseWrites = true});
     ASSERT_TRUE(Write(refusing, kRegKey, kKeyWriteUnlock));

@@ -328,6 +328,7 @@ TEST(ConfigurationRun, RefusedWriteLeavesRegistersUnlocked) {
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_EQ(observer.Results(), std::vector<int>{kResultRegisterError});
     EXPECT_EQ(KeyWrites(line.Sim()), std::vector<uint32_t>{kKeyWriteUnlock});
+    EXPECT_FALSE(line.Sim().State().locked);
     // The calculated values are kept although the amplifier did not take them.
     EXPECT_EQ(settings.registers[2].value, 0xD347D5F0u);
     EXPECT_EQ(settings.registers[3].value, 0x0054229Bu);
@@ -393,6 +394,194 @@ TEST(ConfigurationRun, ClipSettingSelectsStclip) {
         EXPECT_NE(observer.Log().find(c.line), std::string::npos) << c.cp;
         EXPECT_EQ(line.Sim().State().stclip, c.stclip) << c.cp;
     }
+}
+
+// The first worked example's log up to and including `lastLine`.
+std::string FirstExampleLogUpTo(std::string_view lastLine) {
+    const size_t at = kFirstExampleLog.find(lastLine);
+    EXPECT_NE(at, std::string::npos) << lastLine;
+    return at == std::string::npos ? std::string()
+                                   : kFirstExampleLog.substr(0, at + lastLine.size());
+}
+
+size_t ProtectionWrites(const sim::Simulator& sim) {
+    size_t count = 0;
+    for (const sim::Request& request : sim.Requests()) {
+        count += request.kind == sim::RequestKind::WriteRegister && request.address != kRegKey;
+    }
+    return count;
+}
+
+// Each failure after the identification, through a fault of the amplifier: the whole log up
+// to the failing step, the one result code and what the key register received.
+struct LateFailure {
+    const char* name;
+    sim::SimConfig config;
+    std::string_view lastLine;  // the log ends with this line of the worked example
+    int code;
+    std::vector<uint32_t> keyWrites;
+    bool lockedAfter;
+};
+
+TEST(ConfigurationRun, FailuresAfterTheIdentificationEndWithTheirCode) {
+    const LateFailure cases[] = {
+        {"measurement read",
+         {.corruptChecksum = true, .faultAddress = kRegLeftHighCont},
+         "\nGet high signal conductance value...\n",
+         kResultConnectionError,
+         {},
+         true},
+        {"right measurement read",
+         {.corruptChecksum = true, .faultAddress = kRegRightHighCont},
+         "Left High signal conductance value is: 760(0x2f8)\n",
+         kResultConnectionError,
+         {},
+         true},
+        {"unlock write",
+         {.corruptChecksum = true, .faultAddress = kRegKey},
+         "\nSend new register values to K5...\n",
+         kResultConnectionError,
+         {kKeyWriteUnlock},
+         false},
+        {"STPTE write",
+         {.corruptChecksum = true, .faultAddress = kRegStpte},
+         "Reg STMAX is sent.\n",
+         kResultRegisterError,
+         {kKeyWriteUnlock},
+         false},
+        {"STCLIP write",
+         {.corruptChecksum = true, .faultAddress = kRegStclip},
+         "Reg STPTE is sent.\n",
+         kResultRegisterError,
+         {kKeyWriteUnlock},
+         false},
+        // The write goes through; reading it back fails, and the registers are locked again.
+        {"STMAX read-back",
+         {.corruptChecksum = true, .faultAddress = kRegStmax, .faultSkip = 1},
+         "\nVerify the modified register values...\n",
+         kResultConnectionError,
+         {kKeyWriteUnlock, kKeyWriteLock},
+         true},
+        {"STCLIP read-back",
+         {.corruptChecksum = true, .faultAddress = kRegStclip, .faultSkip = 1},
+         "Reg STPTE is verified.\n",
+         kResultConnectionError,
+         {kKeyWriteUnlock, kKeyWriteLock},
+         true},
+        // The unlock goes through, the final lock's reply is lost.
+        {"final lock",
+         {.corruptChecksum = true, .faultAddress = kRegKey, .faultSkip = 1},
+         "Reg STCLIP is verified.\n",
+         kResultConnectionError,
+         {kKeyWriteUnlock, kKeyWriteLock},
+         true},
+    };
+    for (const LateFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimLink line(c.config);
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+        EXPECT_EQ(observer.Log(), FirstExampleLogUpTo(c.lastLine));
+        EXPECT_EQ(observer.Results(), std::vector<int>{c.code});
+        EXPECT_EQ(KeyWrites(line.Sim()), c.keyWrites);
+        EXPECT_EQ(line.Sim().State().locked, c.lockedAfter);
+    }
+}
+
+TEST(ConfigurationRun, MissingPowerOnEchoAfterAStandbyAnswerIsAConnectionError) {
+    SimLink line({.standby = true, .ignoreCommands = {"Main.Power=On"}});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n\nInitializing K5...");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConnectionError});
+    // Only one query: the standby answer leads to the power-on, not to a second query.
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power?"), 1u);
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power=On"), 1u);
+    EXPECT_EQ(line.Sim().State().power, sim::Power::Standby);
+}
+
+// The switch-on takes far longer than a short exchange waits for its reply (5 ms and the
+// 80 ms read time-out), but less than the 18 s pause the power-on command is given.
+TEST(ConfigurationRun, SwitchOnSlowerThanAShortReadStillSucceeds) {
+    SimLink line({.standby = true, .switchOnDelay = std::chrono::milliseconds(2000)});
+    ASSERT_TRUE(line.Ready());
+    line.Link().SetTimeScale(0.2);  // the power-on pause becomes 3.6 s
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), kFirstExampleLog);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_EQ(TextRequests(line.Sim(), "Main.Power=On"), 1u);
+    EXPECT_EQ(line.Sim().State().power, sim::Power::On);
+}
+
+// A calculated field wider than its 12 bits would corrupt its neighbours in the register:
+// the run names it and ends with code 3 before the amplifier is unlocked or written.
+struct OversizedField {
+    uint32_t pmax, pc, ip, pref;
+    std::string calculated;  // the three "Calculated" lines
+    std::string refusal;
+};
+
+TEST(ConfigurationRun, FieldsWiderThanTwelveBitsAreNeitherUnlockedNorWritten) {
+    const OversizedField cases[] = {
+        {500, 250, 36, 300,
+         "Calculated Pmax = 4560(0x11d0)\nCalculated Pc = 2002(0x7d2)\n"
+         "Calculated Ip = 1453(0x5ad)\n",
+         "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
+         "please raise Pref(W) and try again.\n"},
+        {0, 1000, 36, 400,
+         "Calculated Pmax = 0(0x0)\nCalculated Pc = 6007(0x1777)\nCalculated Ip = 1258(0x4ea)\n",
+         "Calculated Pc = 6007(0x1777) is above the 12-bit register limit of 4095(0xfff),"
+         "please raise Pref(W) and try again.\n"},
+        {0, 0, 1000, 900,
+         "Calculated Pmax = 0(0x0)\nCalculated Pc = 0(0x0)\nCalculated Ip = 23309(0x5b0d)\n",
+         "Calculated Ip = 23309(0x5b0d) is above the 12-bit register limit of 4095(0xfff),"
+         "please raise Pref(W) and try again.\n"},
+    };
+    for (const OversizedField& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        SimLink line({.left = 760, .right = 760});
+        ASSERT_TRUE(line.Ready());
+        ConfigSettings settings;
+        settings.pmax = c.pmax;
+        settings.pc = c.pc;
+        settings.ip = c.ip;
+        settings.pref = c.pref;
+        RecordingObserver observer;
+        RunOnWorker(line, settings, observer);
+
+        EXPECT_EQ(observer.Log(),
+                  FirstExampleLogUpTo("\nCalculating register setting values...\n") + c.calculated +
+                      c.refusal);
+        EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceRange});
+        EXPECT_TRUE(KeyWrites(line.Sim()).empty());
+        EXPECT_EQ(ProtectionWrites(line.Sim()), 0u);
+        const sim::AmpState state = line.Sim().State();
+        EXPECT_TRUE(state.locked);
+        EXPECT_EQ(state.stmax, sim::K5Model::kDefaultStmax);
+        EXPECT_EQ(state.stpte, sim::K5Model::kDefaultStpte);
+        // The fields are kept for the status view; the register values were never formed.
+        EXPECT_EQ(settings.registers[2].value, 0xD226D5DCu);
+        EXPECT_EQ(settings.registers[3].value, 0x0054228Au);
+    }
+}
+
+TEST(ConfigurationRun, AFieldOfExactlyTwelveBitsIsWritten) {
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.pmax = 1000;
+    settings.pref = 668;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_NE(observer.Log().find("Calculated Pmax = 4095(0xfff)\n"), std::string::npos);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_EQ(line.Sim().State().stmax, 0xD3CEDFFFu);
 }
 
 // A Stop: the window sets the cancel event while the run is at a given point.

@@ -186,6 +186,24 @@ TEST(ProtectionMath, RegisterLayoutsAreNotMasked) {
     EXPECT_EQ(ComposeStpte(0x1FFFF, 0, 0, 0), 0x0001FFFFu);
 }
 
+TEST(ProtectionMath, OnlyAFieldAboveTwelveBitsIsRefusedAndTheFirstIsNamed) {
+    EXPECT_EQ(RegisterFieldOverflowLine({4095, 4095, 4095}), std::nullopt);
+    EXPECT_EQ(RegisterFieldOverflowLine({0, 0, 0}), std::nullopt);
+    EXPECT_EQ(RegisterFieldOverflowLine({4095, 4096, 5000}),
+              "Calculated Pc = 4096(0x1000) is above the 12-bit register limit of 4095(0xfff),"
+              "please raise Pref(W) and try again.\n");
+    EXPECT_EQ(RegisterFieldOverflowLine({0, 0, 4096}),
+              "Calculated Ip = 4096(0x1000) is above the 12-bit register limit of 4095(0xfff),"
+              "please raise Pref(W) and try again.\n");
+    // A negative intermediate wraps to a huge field, which does not fit either.
+    EXPECT_EQ(RegisterFieldOverflowLine({5522, 4294967295u, 0}),
+              "Calculated Pmax = 5522(0x1592) is above the 12-bit register limit of 4095(0xfff),"
+              "please raise Pref(W) and try again.\n");
+    EXPECT_EQ(RegisterFieldOverflowLine({0, 4294967295u, 0}),
+              "Calculated Pc = 4294967295(0xffffffff) is above the 12-bit register limit of "
+              "4095(0xfff),please raise Pref(W) and try again.\n");
+}
+
 TEST(ProtectionMath, ClipCodeAtEveryBound) {
     // Code 0x1F at 9/32, rising by 1/32 down to 0x10 at 24/32, then by 1/64 down to 0x01.
     for (int code = 0x1F; code >= 0x01; --code) {

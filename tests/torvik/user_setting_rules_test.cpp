@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
+
+#include "german_numeric_locale.h"
+#include "torvik/protection_math.h"
 
 namespace k5::torvik {
 namespace {
@@ -71,6 +75,33 @@ TEST(UserSettingRules, AcceptedValuesLandInTheirFields) {
     EXPECT_EQ(settings.conductanceMin, 900u);
     EXPECT_EQ(settings.conductanceMax, 550u);
     EXPECT_EQ(settings.cp, 0.9f);
+}
+
+// A desktop with a decimal comma must not change what the settings show, accept or ask for,
+// nor the coefficients in the log.
+TEST(UserSettingRules, NumbersKeepThePointUnderAGermanLocale) {
+    test::GermanNumericLocale german;
+    if (!german.Active()) {
+        GTEST_SKIP() << "no German locale could be installed or compiled";
+    }
+    UserSettings settings = ConfigSettings().TakeUserSettings();
+    EXPECT_EQ(ApplyUserSetting(settings, UserSettingField::Cp, "0.95"),
+              "Enter a number between 0.28125 and 0.9.");
+    EXPECT_EQ(ApplyUserSetting(settings, UserSettingField::Cp, "0,5"), "Enter a number.");
+    EXPECT_EQ(ApplyUserSetting(settings, UserSettingField::Cp, "0.5"), std::nullopt);
+    EXPECT_EQ(settings.cp, 0.5f);
+    EXPECT_EQ(FormatSettingNumber(0.8125), "0.8125");
+    EXPECT_EQ(FormatSettingNumber(static_cast<double>(kCpMax)), "0.9");
+    EXPECT_EQ(FormatFixed5(1264.64), "1264.64000");
+}
+
+TEST(UserSettingRules, SettingNumbersAreWrittenAsPercentG) {
+    for (const double value : {0.28125, 0.9, 0.8125, static_cast<double>(kCpMax), 0.5, 1.0, 0.0,
+                               1234567.0, 0.000012345678, 1e-5}) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%g", value);
+        EXPECT_EQ(FormatSettingNumber(value), expected) << value;
+    }
 }
 
 }  // namespace

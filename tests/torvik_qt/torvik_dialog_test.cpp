@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "devlink/serial_comm.h"
+#include "nesting_boxes.h"
 #include "torvik/result_texts.h"
 #include "torvik/status_dialog.h"
 #include "torvik/user_settings_dialog.h"
@@ -449,12 +450,20 @@ TEST_F(TorvikWindow, TheDialogsEditAndShowTheWindowsOwnRecord) {
 
 class RegisterResetKey : public TorvikWindow {
 protected:
+    // The window over boxes that can act while a box is open.
+    void MakeNestingWindow() {
+        window_ = std::make_unique<CTORVIKDlg>(
+            nesting_, TorvikOptions{.reportPath = ReportPath(), .timeScale = kFastTimeScale});
+    }
+
     void PressAltD() {
         Window().show();
         QApplication::setActiveWindow(&Window());
         ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
         QTest::keyClick(&Window(), Qt::Key_D, Qt::AltModifier);
     }
+
+    NestingBoxes nesting_;
 };
 
 TEST_F(RegisterResetKey, WithThePortClosedDoesNothing) {
@@ -489,6 +498,40 @@ TEST_F(RegisterResetKey, WithoutAnAmplifierSaysError) {
     EXPECT_EQ(boxes_.Shown()[0].text,
               QStringLiteral("Set AMP regsiters to default values: Error!"));
     EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::Exclamation);
+}
+
+size_t RestoreWrites(const sim::Simulator& sim) {
+    size_t count = 0;
+    for (const sim::Request& request : sim.Requests()) {
+        count += request.kind == sim::RequestKind::WriteRegister && request.value == 0x3C71D2A9u;
+    }
+    return count;
+}
+
+// One press, one reset: the key pressed again while its result box is open, or held so that
+// it repeats, resets nothing more.
+TEST_F(RegisterResetKey, OnePressResetsOnce) {
+    StartSim({.left = 760, .right = 760});
+    MakeNestingWindow();
+    OpenCom8();
+    nesting_.WhileShowing([&] { QTest::keyClick(&Window(), Qt::Key_D, Qt::AltModifier); });
+    PressAltD();
+    EXPECT_EQ(nesting_.Shown().size(), 1u);
+    EXPECT_EQ(RestoreWrites(*sim_), 1u);
+
+    // Held down: the first press resets, its repeats do not.
+    QTest::simulateEvent(&Window(), true, Qt::Key_D, Qt::AltModifier, QString(), false);
+    for (int i = 0; i < 3; ++i) {
+        QTest::simulateEvent(&Window(), true, Qt::Key_D, Qt::AltModifier, QString(), true);
+    }
+    QTest::simulateEvent(&Window(), false, Qt::Key_D, Qt::AltModifier, QString(), false);
+    EXPECT_EQ(nesting_.Shown().size(), 2u);
+    EXPECT_EQ(RestoreWrites(*sim_), 2u);
+
+    // Once the box has been closed the key works again.
+    PressAltD();
+    EXPECT_EQ(nesting_.Shown().size(), 3u);
+    EXPECT_EQ(RestoreWrites(*sim_), 3u);
 }
 
 TEST_F(RegisterResetKey, DuringARunDoesNothing) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 
 #include "recording_boxes.h"
+#include "tests/torvik/german_numeric_locale.h"
 
 namespace k5::torvik::test {
 namespace {
@@ -164,6 +166,40 @@ TEST_F(UserSettingsDialog, EscapeLeavesTheRecordAndReopeningShowsTheOldValues) {
     CUserSettingsDlg reopened(&settings_, boxes_);
     EXPECT_EQ(Text(reopened, UserSettingField::Pmax), QStringLiteral("500"));
     EXPECT_EQ(Text(reopened, UserSettingField::Cp), QStringLiteral("0.8125"));
+}
+
+// The desktop in German: Qt's default locale and the C library's decimal comma. The CP field,
+// its prompt and what it accepts keep the point.
+TEST_F(UserSettingsDialog, ThePointStaysUnderAGermanDesktop) {
+    GermanNumericLocale german;
+    if (!german.Active()) {
+        GTEST_SKIP() << "no German locale could be installed or compiled";
+    }
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    settings_.cp = 0.90625f;
+    {
+        CUserSettingsDlg dialog(&settings_, boxes_);
+        ShowAndActivate(dialog);
+        EXPECT_EQ(Text(dialog, UserSettingField::Cp), QStringLiteral("0.90625"));
+        dialog.accept();  // the shown value is read back as it is shown
+        ASSERT_EQ(boxes_.Shown().size(), 1u);
+        EXPECT_EQ(boxes_.Shown()[0].text, QString::fromLatin1(kCpRange));
+
+        Type(dialog, UserSettingField::Cp, "0,5");
+        dialog.accept();
+        ASSERT_EQ(boxes_.Shown().size(), 2u);
+        EXPECT_EQ(boxes_.Shown()[1].text, QStringLiteral("Enter a number."));
+
+        Type(dialog, UserSettingField::Cp, "0.5");
+        dialog.accept();
+        EXPECT_EQ(boxes_.Shown().size(), 2u);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(settings_.cp, 0.5f);
+    CUserSettingsDlg reopened(&settings_, boxes_);
+    EXPECT_EQ(Text(reopened, UserSettingField::Cp), QStringLiteral("0.5"));
+    QLocale::setDefault(previous);
 }
 
 }  // namespace

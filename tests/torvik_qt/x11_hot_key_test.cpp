@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "nesting_boxes.h"
 #include "torvik/global_hot_key.h"
 #include "window_fixture.h"
 
@@ -59,18 +60,26 @@ public:
         return !error;
     }
 
-    void TypeAltD() {
+    // Alt+D typed once; D is held down for `holdMs`, long enough for the server to repeat it.
+    void TypeAltD(int holdMs = 0) {
         const uint8_t alt = Keycode(connection_, kKeysymAltL);
         const uint8_t d = Keycode(connection_, kKeysymLowerD);
-        for (const auto& [type, key] :
-             {std::pair{XCB_KEY_PRESS, alt}, std::pair{XCB_KEY_PRESS, d},
-              std::pair{XCB_KEY_RELEASE, d}, std::pair{XCB_KEY_RELEASE, alt}}) {
-            xcb_test_fake_input(connection_, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        Fake(XCB_KEY_PRESS, alt);
+        Fake(XCB_KEY_PRESS, d);
+        xcb_flush(connection_);
+        if (holdMs > 0) {
+            QTest::qWait(holdMs);
         }
+        Fake(XCB_KEY_RELEASE, d);
+        Fake(XCB_KEY_RELEASE, alt);
         xcb_flush(connection_);
     }
 
 private:
+    void Fake(uint8_t type, uint8_t key) {
+        xcb_test_fake_input(connection_, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+
     xcb_connection_t* connection_;
 };
 
@@ -85,6 +94,7 @@ protected:
     }
 
     OtherClient other_;
+    NestingBoxes nesting_;
 };
 
 TEST_F(X11HotKey, ResetsTheRegistersWhileNoWindowOfTheToolIsActive) {
@@ -95,6 +105,40 @@ TEST_F(X11HotKey, ResetsTheRegistersWhileNoWindowOfTheToolIsActive) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes_.Shown().empty(); }, 5000));
     EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Set AMP regsiters to default values: OK"));
     EXPECT_EQ(boxes_.Shown().size(), 1u);
+}
+
+TEST_F(X11HotKey, AHeldKeyResetsOnceAndAPressWhileTheBoxIsOpenNotAtAll) {
+    StartSim({.left = 760, .right = 760});
+    window_ = std::make_unique<CTORVIKDlg>(
+        nesting_, TorvikOptions{.reportPath = ReportPath(), .timeScale = kFastTimeScale});
+    OpenCom8();
+    const auto restores = [&] {
+        size_t count = 0;
+        for (const sim::Request& request : sim_->Requests()) {
+            count +=
+                request.kind == sim::RequestKind::WriteRegister && request.value == 0x3C71D2A9u;
+        }
+        return count;
+    };
+
+    // Held down until it repeats: the box of the first press is closed at once, the repeats
+    // reset nothing.
+    other_.TypeAltD(/*holdMs=*/1500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !nesting_.Shown().empty(); }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(nesting_.Shown().size(), 1u);
+    EXPECT_EQ(restores(), 1u);
+
+    // Pressed again while the box is open: nothing.
+    nesting_.WhileShowing([&] {
+        other_.TypeAltD();
+        QTest::qWait(300);
+    });
+    other_.TypeAltD();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return nesting_.Shown().size() >= 2; }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(nesting_.Shown().size(), 2u);
+    EXPECT_EQ(restores(), 2u);
 }
 
 TEST_F(X11HotKey, WithThePortClosedTheGrabbedKeyDoesNothing) {

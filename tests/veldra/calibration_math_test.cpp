@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,6 +32,26 @@ TEST(CalibrationMath, WorkedExamplesWithDefaultSettings) {
     EXPECT_EQ(middle.k, 1.0);
     EXPECT_DOUBLE_EQ(middle.coeff2, 1264.64);
     EXPECT_DOUBLE_EQ(CalculateCalibration(550, ConfigSettings().TakeUserSettings()).k, 1.105);
+}
+
+// The wizard's settings are fixed at the defaults and its measurement accepts only averages
+// within their conductance range, so no register field can outgrow its 12 bits: the largest
+// values come at the top of the range.
+TEST(CalibrationMath, FixedSettingsKeepEveryFieldWithinTwelveBits) {
+    const UserSettings settings = ConfigSettings().TakeUserSettings();
+    CalibrationValues largest;
+    for (uint32_t coeff0 = settings.conductanceMin; coeff0 <= settings.conductanceMax; ++coeff0) {
+        const CalibrationValues v = CalculateCalibration(coeff0, settings);
+        ASSERT_LE(v.calcPmax, 0xFFFu) << coeff0;
+        ASSERT_LE(v.calcPc, 0xFFFu) << coeff0;
+        ASSERT_LE(v.calcIp, 0xFFFu) << coeff0;
+        largest.calcPmax = std::max(largest.calcPmax, v.calcPmax);
+        largest.calcPc = std::max(largest.calcPc, v.calcPc);
+        largest.calcIp = std::max(largest.calcIp, v.calcIp);
+    }
+    EXPECT_EQ(largest.calcPmax, 1800u);
+    EXPECT_EQ(largest.calcPc, 735u);
+    EXPECT_EQ(largest.calcIp, 859u);
 }
 
 // The Pc term is grouped ((pc x Coeff2) x 3.8 / pref) x 0.5. Folding the constants first, as
