@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/interrupt_watch.h"
+#include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "devlink/cancel_event.h"
 #include "devlink/commands.h"
@@ -107,6 +108,8 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             return RunWarmUpCommand(options, out);
         case Command::Calibrate:
             return RunCalibrateCommand(options, out);
+        case Command::Ports:
+            return RunPortsCommand(out);
         default:
             break;
     }

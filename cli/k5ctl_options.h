@@ -18,7 +18,17 @@ inline constexpr int kExitPortError = 20;
 inline constexpr int kExitReportFailed = 21;
 inline constexpr int kExitCancelled = 130;
 
-enum class Command { Help, LinkTest, Configure, BurnIn, ResetRegisters, Detect, WarmUp, Calibrate };
+enum class Command {
+    Help,
+    LinkTest,
+    Configure,
+    BurnIn,
+    ResetRegisters,
+    Detect,
+    WarmUp,
+    Calibrate,
+    Ports,
+};
 
 // Exit status of detect (and of warm-up and calibrate when their detection fails): this plus
 // the detection result code; a K5 found exits 0.

@@ -31,7 +31,10 @@ public:
 
     // $XDG_CONFIG_HOME/k5kit, else ~/.config/k5kit.
     static std::filesystem::path DefaultConfigDir();
-    std::filesystem::path TablePath() const { return configDir_ / "ports.conf"; }
+    static std::filesystem::path TablePathIn(const std::filesystem::path& configDir) {
+        return configDir / "ports.conf";
+    }
+    std::filesystem::path TablePath() const { return TablePathIn(configDir_); }
 
     ComPortInfo Describe(unsigned portNumber) const;
     std::vector<ComPortInfo> List() const;

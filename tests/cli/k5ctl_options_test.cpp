@@ -100,6 +100,8 @@ TEST(K5ctlOptions, BadUsageIsRefused) {
         {"--port", "1", "configure", "--bogus", "1"},
         {"--port", "1", "configure", "extra"},
         {"--port", "1", "configure", "--time-scale", "-1"},
+        {"--port", "1", "ports"},
+        {"ports", "COM1"},
     };
     for (const auto& args : cases) {
         const ParseResult r = Parse(args);
