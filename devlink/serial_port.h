@@ -36,8 +36,10 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the device exclusively and applies the line settings of `settings`. On failure
-    // the port stays closed and `LastError`/`LastErrorText` tell why.
+    // Opens the device exclusively and applies the line settings of `settings`. A device that
+    // another process already has open is refused, naming that process where the system
+    // tells ("in use by minicom (pid 1234)"). On failure the port stays closed, nothing of
+    // the attempt is left on the device, and `LastError`/`LastErrorText` tell why.
     bool Open(const std::string& devicePath, const SerialSettings& settings);
     void Close();
     bool IsOpen() const { return handle_ != kInvalidHandle; }
@@ -65,6 +67,7 @@ private:
     void MarkHungUp();
 
     intptr_t handle_ = kInvalidHandle;
+    std::string lockFile_;  // POSIX: the UUCP lock file held while the port is open
     bool hungUp_ = false;
     PortError lastError_ = PortError::None;
     std::string lastErrorText_;

@@ -1,5 +1,6 @@
 // The serial device on POSIX systems: termios for the line, poll() with a steady-clock
-// deadline for the time-outs, flock() plus TIOCEXCL for exclusive use.
+// deadline for the time-outs, and for exclusive use the UUCP lock file, flock(), TIOCEXCL and
+// a look at which processes already have the device open.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,10 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <system_error>
 
 #include "devlink/serial_port.h"
+#include "devlink/serial_port_holders_posix.h"
 
 namespace k5 {
 
@@ -200,9 +203,26 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
 
+    // Terminal programs announce their use of a device with a UUCP lock file; honour theirs
+    // and leave ours, under the device's own name so a link to it finds the same lock.
+    std::error_code canonicalError;
+    const std::string node = std::filesystem::canonical(devicePath, canonicalError).string();
+    DeviceHolder lockHolder;
+    if (!AcquireUucpLock(kUucpLockDirectory, canonicalError ? devicePath : node, lockFile_,
+                         lockHolder)) {
+        Fail(PortError::InUse, devicePath + ": in use by " + DescribeHolder(lockHolder));
+        return false;
+    }
+    const auto inUseBy = [&](int ownFd) {
+        const DeviceHolders found = FindDeviceHolders(info.st_rdev, ownFd);
+        return found.holders.empty() ? std::string("in use by another program")
+                                     : "in use by " + DescribeHolder(found.holders.front());
+    };
+
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        ReleaseUucpLock(lockFile_);
         switch (error) {
             case EACCES:
             case EPERM:
@@ -211,8 +231,8 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
                          ": permission denied (add the user to the 'dialout' group and log in "
                          "again)");
                 break;
-            case EBUSY:
-                Fail(PortError::InUse, devicePath + ": in use by another program");
+            case EBUSY:  // another opener set TIOCEXCL
+                Fail(PortError::InUse, devicePath + ": " + inUseBy(-1));
                 break;
             case ENOENT:
             case ENXIO:
@@ -228,10 +248,16 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
 
-    // From here on every failure must close the descriptor again.
+    // From here on every failure must undo what this attempt did to the device: TIOCEXCL
+    // outlives our descriptor while anyone else (a simulator) keeps the device open.
+    bool exclusive = false;
     auto failOpen = [&](PortError error, std::string text) {
+        if (exclusive) {
+            (void)::ioctl(fd, TIOCNXCL);
+        }
         ::flock(fd, LOCK_UN);
         ::close(fd);
+        ReleaseUucpLock(lockFile_);
         Fail(error, devicePath + ": " + std::move(text));
         return false;
     };
@@ -239,7 +265,7 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            return failOpen(PortError::InUse, "in use by another program");
+            return failOpen(PortError::InUse, inUseBy(fd));
         }
         return failOpen(PortError::Other, "cannot lock: " + ErrnoText(error));
     }
@@ -251,9 +277,14 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         }
         return failOpen(PortError::Other, "cannot read line settings: " + ErrnoText(error));
     }
-    // TIOCEXCL keeps out other openers that do not take the lock (root is exempt from it,
+    // A program that opened the device before us and took no lock (a terminal program, a
+    // getty, ModemManager) would steal our replies: refuse the device while it has it.
+    if (const DeviceHolders found = FindDeviceHolders(info.st_rdev, fd); !found.holders.empty()) {
+        return failOpen(PortError::InUse, "in use by " + DescribeHolder(found.holders.front()));
+    }
+    // TIOCEXCL keeps out later openers that do not take the lock (root is exempt from it,
     // hence the lock as well).
-    (void)::ioctl(fd, TIOCEXCL);
+    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
     MakeRaw(t, *line);
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
@@ -284,6 +315,7 @@ void SerialPort::Close() {
     (void)::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     ::close(fd);
+    ReleaseUucpLock(lockFile_);
     handle_ = kInvalidHandle;
 }
 

@@ -7,8 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
+#include "devlink/serial_port_holders_posix.h"
+#include "sim/simulator.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/scoped_env.h"
@@ -92,6 +96,63 @@ TEST_F(PortsProgram, AUserWhoMayNotOpenAPortIsToldWhichGroupToJoin) {
                    "' group (sudo adduser $USER " + groupName + ") and log in again.\n"),
         std::string::npos)
         << r.out << r.err;
+}
+
+// --- A port nobody else holds ----------------------------------------------------------------
+
+std::vector<std::string> AsNobody(std::vector<std::string> argv) {
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    return argv;
+}
+
+TEST(K5ctlPortUse, AProgramHoldingTheSimulatorsTerminalIsNamedAndTheExitIs20) {
+    auto sim = sim::Simulator::Start({});
+    ASSERT_TRUE(sim);
+    ScopedEnv com1("K5_COM1", sim->DevicePath());
+    test::ChildProcess holder(
+        {"/bin/sh", "-c", "exec 3<>" + sim->DevicePath() + "; echo held; exec sleep 30"});
+    ASSERT_TRUE(holder.WaitForOutput("\n"));
+    for (int attempt = 0; attempt < 200 && ProcessName(holder.Pid()) != "sleep"; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const test::ChildOutcome r = test::RunProgram({K5CTL_PATH, "--port", "1", "link-test"});
+    EXPECT_EQ(r.exitStatus, 20);
+    EXPECT_EQ(r.err, "Port error: " + sim->DevicePath() + ": in use by sleep (pid " +
+                         std::to_string(holder.Pid()) + ")\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(K5ctlPortUse, AKilledClientDoesNotLockTheNextUserOut) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the next client as nobody";
+    }
+    auto sim = sim::Simulator::Start({.left = 760, .right = 760});
+    ASSERT_TRUE(sim);
+    ::chmod(sim->DevicePath().c_str(), 0666);  // as a user's own terminal would be
+    {
+        // A long configuration run, killed while it holds the port (TIOCEXCL set, UUCP lock
+        // written, flock held).
+        test::ChildProcess client(
+            {K5CTL_PATH, "--device", sim->DevicePath(), "configure", "--time-scale", "20"});
+        ASSERT_TRUE(client.WaitForOutput("\n"));
+        client.Signal(SIGKILL);
+        EXPECT_EQ(client.Finish().exitStatus, 1000 + SIGKILL);
+    }
+    // The simulator notices the client's last close on its own; give it a moment.
+    test::ChildOutcome next;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        next = test::RunProgram(AsNobody({K5CTL_PATH, "--device", sim->DevicePath(), "link-test"}));
+        if (next.exitStatus == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(next.exitStatus, 0) << next.err;
+    EXPECT_EQ(next.out, "Link OK\n");
+    // The killed client's lock file is stale; nobody may not remove root's file, so it stays
+    // until root opens the device again. Remove it here.
+    ::unlink((std::string(kUucpLockDirectory) + "/" + UucpLockName(sim->DevicePath())).c_str());
 }
 
 }  // namespace
