@@ -47,12 +47,20 @@ public:
     // Discards both directions' buffered bytes.
     void Purge();
 
-    // Writes `count` bytes, giving up at `totalTimeout`; returns how many were written.
+    // No time-out: the wait ends only when its condition is met.
+    static constexpr std::chrono::milliseconds kNoTimeout = std::chrono::milliseconds::max();
+
+    // Writes `count` bytes and returns once they have left the driver's output queue (as a
+    // Windows port does), giving up at `totalTimeout` (kNoTimeout: never); returns how many
+    // left. Bytes still queued when it gives up are discarded, not sent later.
     size_t Write(const uint8_t* data, size_t count, std::chrono::milliseconds totalTimeout);
 
     // Reads until `maxCount` bytes have arrived, `interval` has passed since the last byte
-    // received, or `total` has passed since the call began; returns how many arrived. A line
-    // that hangs up fails the read (0) at once and every later read and write with it.
+    // received, or `total` has passed since the call began; returns how many arrived,
+    // counting bytes already waiting when a time-out ends it. `interval` 0 ends the read as
+    // soon as some bytes are in; `total` 0 takes what is already there without waiting;
+    // kNoTimeout switches either off. A line that hangs up fails the read (0) at once and
+    // every later read and write with it.
     size_t Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseconds interval,
                 std::chrono::milliseconds total);
 

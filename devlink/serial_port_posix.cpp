@@ -9,10 +9,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "devlink/serial_port.h"
 #include "devlink/serial_port_holders_posix.h"
@@ -152,6 +154,13 @@ bool SettingsTook(const termios& t, const LineFlags& line) {
     return (t.c_cflag & kCflagMask) == line.cflag && (t.c_iflag & kIflagClear) == 0 &&
            (t.c_oflag & OPOST) == 0 && (t.c_lflag & kLflagClear) == 0 &&
            cfgetispeed(&t) == line.speed && cfgetospeed(&t) == line.speed;
+}
+
+// A deadline `timeout` from now; kNoTimeout (or anything beyond a century) is never.
+Clock::time_point DeadlineAfter(std::chrono::milliseconds timeout) {
+    constexpr auto kNever = std::chrono::hours(24 * 365 * 100);
+    const auto now = Clock::now();
+    return timeout >= kNever ? now + kNever : now + timeout;
 }
 
 // Milliseconds for poll(), rounded up so that a wait never ends before its deadline.
@@ -331,7 +340,7 @@ size_t SerialPort::Write(const uint8_t* data, size_t count,
         return 0;
     }
     const int fd = Fd(handle_);
-    const auto deadline = Clock::now() + totalTimeout;
+    const auto deadline = DeadlineAfter(totalTimeout);
     size_t written = 0;
     while (written < count) {
         const ssize_t n = ::write(fd, data + written, count - written);
@@ -360,6 +369,30 @@ size_t SerialPort::Write(const uint8_t* data, size_t count,
         }
         break;
     }
+    if (hungUp_) {
+        return written;
+    }
+
+    // The bytes have reached the driver; they have been written when they have left its
+    // output queue. There is no waitable event for that, so watch the queue at about the
+    // pace it drains (roughly a byte per 87 us at 115200 baud), never past the deadline.
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        const auto pace = std::chrono::microseconds(100) * queued;
+        const auto step = std::clamp<Clock::duration>(pace, std::chrono::milliseconds(1),
+                                                      std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::min<Clock::duration>(step, deadline - now));
+    }
+    if (queued > 0) {
+        // Timed out with bytes still queued: they are not sent, as on Windows, so the count
+        // returned is what really went out.
+        ::tcflush(fd, TCOFLUSH);
+        written -= std::min(written, static_cast<size_t>(queued));
+    }
     return written;
 }
 
@@ -369,17 +402,33 @@ size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseco
         return 0;
     }
     const int fd = Fd(handle_);
-    const auto deadline = Clock::now() + total;
+    const auto deadline = DeadlineAfter(total);
+    const bool intervalUsed = interval != kNoTimeout;
     Clock::time_point lastByte{};
     size_t got = 0;
+    // Takes whatever is waiting, without blocking (a raw terminal with nothing waiting
+    // answers 0 or EAGAIN); false when the line is gone.
+    const auto takeWaiting = [&] {
+        const ssize_t n = ::read(fd, buffer + got, maxCount - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            lastByte = Clock::now();
+        }
+        return n >= 0 || errno == EAGAIN || errno == EINTR;
+    };
     while (got < maxCount) {
         // The interval time-out runs only once a byte has arrived.
         auto until = deadline;
-        if (got > 0 && lastByte + interval < until) {
+        if (got > 0 && intervalUsed && lastByte + interval < until) {
             until = lastByte + interval;
         }
         const auto now = Clock::now();
         if (now >= until) {
+            // Bytes that arrived as the time ran out count, as a driver's buffer would.
+            if (until == deadline && !takeWaiting()) {
+                MarkHungUp();
+                return 0;
+            }
             break;
         }
         pollfd p{fd, POLLIN, 0};
