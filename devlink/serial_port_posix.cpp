@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -156,6 +157,15 @@ bool SettingsTook(const termios& t, const LineFlags& line) {
            cfgetispeed(&t) == line.speed && cfgetospeed(&t) == line.speed;
 }
 
+// False only when sysfs knows the device and files it under a class other than "tty".
+bool IsTerminalClass(dev_t rdev) {
+    const std::string entry = "/sys/dev/char/" + std::to_string(major(rdev)) + ":" +
+                              std::to_string(minor(rdev)) + "/subsystem";
+    std::error_code ec;
+    const auto subsystem = std::filesystem::read_symlink(entry, ec);
+    return ec || subsystem.filename() == "tty";
+}
+
 // A deadline `timeout` from now; kNoTimeout (or anything beyond a century) is never.
 Clock::time_point DeadlineAfter(std::chrono::milliseconds timeout) {
     constexpr auto kNever = std::chrono::hours(24 * 365 * 100);
@@ -208,6 +218,13 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
     if (!S_ISCHR(info.st_mode)) {
+        Fail(PortError::NotSerialDevice, devicePath + ": not a serial device");
+        return false;
+    }
+
+    // A character device that sysfs files under another class than tty (/dev/null, a disk)
+    // is no serial port; refuse it without opening it. Pseudo-terminals have no entry.
+    if (!IsTerminalClass(info.st_rdev)) {
         Fail(PortError::NotSerialDevice, devicePath + ": not a serial device");
         return false;
     }
