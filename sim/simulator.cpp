@@ -122,11 +122,11 @@ bool Simulator::Open(std::string& error) {
 
     // A client that leaves, even killed, must not lock the next one out: TIOCEXCL lives on
     // the terminal while we keep it open. The kernel reports every close of the terminal.
+    // Without inotify the simulator still serves; only that clean-up is lost.
     closeWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (closeWatch_ < 0 ||
+    if (closeWatch_ >= 0 &&
         ::inotify_add_watch(closeWatch_, path_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        error = ErrnoText("inotify");
-        return false;
+        CloseFd(closeWatch_);
     }
 
     if (!link_.empty()) {
