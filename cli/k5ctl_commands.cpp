@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/interrupt_watch.h"
+#include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/run_record.h"
 #include "devlink/cancel_event.h"
@@ -213,6 +214,8 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             return RunWarmUpCommand(options, out, err);
         case Command::Calibrate:
             return RunCalibrateCommand(options, out, err);
+        case Command::Ports:
+            return RunPortsCommand(out);
         default:
             break;
     }

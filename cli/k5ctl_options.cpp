@@ -37,13 +37,15 @@ constexpr std::array<SettingOption, 10> kSettingOptions = {{
 constexpr std::string_view kUsage =
     "Usage: k5ctl (--port N | --device PATH) COMMAND [options]\n"
     "       k5ctl [--port N | --device PATH] WIZARD-COMMAND [options]\n"
+    "       k5ctl ports\n"
     "       k5ctl --help | --version\n"
     "\n"
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
     "\n"
     "The line:\n"
-    "  --port N          COM port N; on this system the device named by the environment\n"
-    "                    variable K5_COM<N>, otherwise /dev/ttyS<N-1>\n"
+    "  --port N          COM port N: on Linux the device named by the environment variable\n"
+    "                    K5_COM<N>, else the one the kit's port table gives number N, else\n"
+    "                    /dev/ttyS<N-1> when a UART is behind it (see k5ctl ports)\n"
     "  --device PATH     open PATH directly\n"
     "\n"
     "Commands:\n"
@@ -81,6 +83,12 @@ constexpr std::string_view kUsage =
     "                    the step log and the final progress. With --warm-up: detect a K5\n"
     "                    (powered or not), warm it up for M minutes [10], then calibrate\n"
     "                    as the wizard does when its countdown ends.\n"
+    "\n"
+    "Ports:\n"
+    "  ports             list every COM port in use: its device, where the number comes from\n"
+    "                    (environment, port table, UART) and what the device says it is;\n"
+    "                    adapters seen for the first time are given the lowest free numbers\n"
+    "                    and keep them. Exit 0.\n"
     "\n"
     "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n"
     "  --pmax W              maximum power, 0 to 1000 [500]\n"
@@ -316,6 +324,8 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 command = Command::WarmUp;
             } else if (arg == "calibrate") {
                 command = Command::Calibrate;
+            } else if (arg == "ports") {
+                command = Command::Ports;
             } else {
                 return Refuse("k5ctl: unknown command " + std::string(arg));
             }
@@ -332,7 +342,11 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     if (!command) {
         return Refuse("k5ctl: no command given");
     }
-    if (IsWizardCommand(*command)) {
+    if (*command == Command::Ports) {
+        if (haveLine) {
+            return Refuse("k5ctl: ports lists every COM port; it takes no --port or --device");
+        }
+    } else if (IsWizardCommand(*command)) {
         // Any line will do: a chosen port or device, or none for the search.
     } else if (!haveLine) {
         return Refuse("k5ctl: give the line with --port N or --device PATH");

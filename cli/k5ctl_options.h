@@ -35,7 +35,8 @@ enum class Command {
     ResetRegisters,
     Detect,
     WarmUp,
-    Calibrate
+    Calibrate,
+    Ports,
 };
 
 // The wizard's commands work on COM ports, and port 0 (or none) asks for automatic detection.

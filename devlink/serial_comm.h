@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,7 @@ public:
     void SetPortNumber(uint8_t portNumber) { portNumber_ = portNumber; }
     uint8_t PortNumber() const { return portNumber_; }
     void GetSettings(SerialSettings& out) const { out = settings_; }
+    // Takes effect at the next Open; an open port keeps the settings it was opened with.
     void SetSettings(const SerialSettings& in) { settings_ = in; }
 
     // Opens a device path instead of the one the port number maps to (the headless runner's
@@ -43,9 +45,26 @@ private:
     int isOpen_ = 0;
     uint8_t portNumber_;
     SerialSettings settings_;
+    SerialSettings openSettings_;  // the settings the open port was opened with
     std::string devicePathOverride_;
     SerialPort port_;
 };
+
+// How a read waits for `count` bytes under the Windows time-out rules, all of them: interval
+// 0 is not used; total multiplier and constant both 0 is no total time-out; interval
+// MAXDWORD with both totals 0 returns at once with what is there; interval and multiplier
+// MAXDWORD with a constant below MAXDWORD return what is there, or else the first bytes to
+// arrive within the constant; interval MAXDWORD with other totals returns what is there,
+// or else waits under the total time-out alone.
+struct ReadWaits {
+    bool takeWaitingFirst = false;  // bytes already there end the read at once
+    std::chrono::milliseconds interval{SerialPort::kNoTimeout};
+    std::chrono::milliseconds total{SerialPort::kNoTimeout};
+};
+inline constexpr uint32_t kMaxDword = 0xFFFFFFFF;
+ReadWaits ReadWaitsFor(const SerialSettings& settings, uint32_t count);
+// Write multiplier and constant both 0: no write time-out.
+std::chrono::milliseconds WriteTimeoutFor(const SerialSettings& settings, uint32_t count);
 
 // Both programs run the line at 115200 baud: they take the settings out of a fresh record,
 // select that rate and put them back before the first Open.

@@ -36,8 +36,10 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the device exclusively and applies the line settings of `settings`. On failure
-    // the port stays closed and `LastError`/`LastErrorText` tell why.
+    // Opens the device exclusively and applies the line settings of `settings`. A device that
+    // another process already has open is refused, naming that process where the system
+    // tells ("in use by minicom (pid 1234)"). On failure the port stays closed, nothing of
+    // the attempt is left on the device, and `LastError`/`LastErrorText` tell why.
     bool Open(const std::string& devicePath, const SerialSettings& settings);
     void Close();
     bool IsOpen() const { return handle_ != kInvalidHandle; }
@@ -45,12 +47,20 @@ public:
     // Discards both directions' buffered bytes.
     void Purge();
 
-    // Writes `count` bytes, giving up at `totalTimeout`; returns how many were written.
+    // No time-out: the wait ends only when its condition is met.
+    static constexpr std::chrono::milliseconds kNoTimeout = std::chrono::milliseconds::max();
+
+    // Writes `count` bytes and returns once they have left the driver's output queue (as a
+    // Windows port does), giving up at `totalTimeout` (kNoTimeout: never); returns how many
+    // left. Bytes still queued when it gives up are discarded, not sent later.
     size_t Write(const uint8_t* data, size_t count, std::chrono::milliseconds totalTimeout);
 
     // Reads until `maxCount` bytes have arrived, `interval` has passed since the last byte
-    // received, or `total` has passed since the call began; returns how many arrived. A line
-    // that hangs up fails the read (0) at once and every later read and write with it.
+    // received, or `total` has passed since the call began; returns how many arrived,
+    // counting bytes already waiting when a time-out ends it. `interval` 0 ends the read as
+    // soon as some bytes are in; `total` 0 takes what is already there without waiting;
+    // kNoTimeout switches either off. A line that hangs up fails the read (0) at once and
+    // every later read and write with it.
     size_t Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseconds interval,
                 std::chrono::milliseconds total);
 
@@ -65,6 +75,7 @@ private:
     void MarkHungUp();
 
     intptr_t handle_ = kInvalidHandle;
+    std::string lockFile_;  // POSIX: the UUCP lock file held while the port is open
     bool hungUp_ = false;
     PortError lastError_ = PortError::None;
     std::string lastErrorText_;

@@ -1,18 +1,24 @@
 // The serial device on POSIX systems: termios for the line, poll() with a steady-clock
-// deadline for the time-outs, flock() plus TIOCEXCL for exclusive use.
+// deadline for the time-outs, and for exclusive use the UUCP lock file, flock(), TIOCEXCL and
+// a look at which processes already have the device open.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "devlink/serial_port.h"
+#include "devlink/serial_port_holders_posix.h"
 
 namespace k5 {
 
@@ -151,6 +157,22 @@ bool SettingsTook(const termios& t, const LineFlags& line) {
            cfgetispeed(&t) == line.speed && cfgetospeed(&t) == line.speed;
 }
 
+// False only when sysfs knows the device and files it under a class other than "tty".
+bool IsTerminalClass(dev_t rdev) {
+    const std::string entry = "/sys/dev/char/" + std::to_string(major(rdev)) + ":" +
+                              std::to_string(minor(rdev)) + "/subsystem";
+    std::error_code ec;
+    const auto subsystem = std::filesystem::read_symlink(entry, ec);
+    return ec || subsystem.filename() == "tty";
+}
+
+// A deadline `timeout` from now; kNoTimeout (or anything beyond a century) is never.
+Clock::time_point DeadlineAfter(std::chrono::milliseconds timeout) {
+    constexpr auto kNever = std::chrono::hours(24 * 365 * 100);
+    const auto now = Clock::now();
+    return timeout >= kNever ? now + kNever : now + timeout;
+}
+
 // Milliseconds for poll(), rounded up so that a wait never ends before its deadline.
 int PollTimeout(Clock::duration remaining) {
     if (remaining <= Clock::duration::zero()) {
@@ -200,9 +222,33 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
 
+    // A character device that sysfs files under another class than tty (/dev/null, a disk)
+    // is no serial port; refuse it without opening it. Pseudo-terminals have no entry.
+    if (!IsTerminalClass(info.st_rdev)) {
+        Fail(PortError::NotSerialDevice, devicePath + ": not a serial device");
+        return false;
+    }
+
+    // Terminal programs announce their use of a device with a UUCP lock file; honour theirs
+    // and leave ours, under the device's own name so a link to it finds the same lock.
+    std::error_code canonicalError;
+    const std::string node = std::filesystem::canonical(devicePath, canonicalError).string();
+    DeviceHolder lockHolder;
+    if (!AcquireUucpLock(kUucpLockDirectory, canonicalError ? devicePath : node, lockFile_,
+                         lockHolder)) {
+        Fail(PortError::InUse, devicePath + ": in use by " + DescribeHolder(lockHolder));
+        return false;
+    }
+    const auto inUseBy = [&](int ownFd) {
+        const DeviceHolders found = FindDeviceHolders(info.st_rdev, ownFd);
+        return found.holders.empty() ? std::string("in use by another program")
+                                     : "in use by " + DescribeHolder(found.holders.front());
+    };
+
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        ReleaseUucpLock(lockFile_);
         switch (error) {
             case EACCES:
             case EPERM:
@@ -211,8 +257,8 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
                          ": permission denied (add the user to the 'dialout' group and log in "
                          "again)");
                 break;
-            case EBUSY:
-                Fail(PortError::InUse, devicePath + ": in use by another program");
+            case EBUSY:  // another opener set TIOCEXCL
+                Fail(PortError::InUse, devicePath + ": " + inUseBy(-1));
                 break;
             case ENOENT:
             case ENXIO:
@@ -228,10 +274,16 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
 
-    // From here on every failure must close the descriptor again.
+    // From here on every failure must undo what this attempt did to the device: TIOCEXCL
+    // outlives our descriptor while anyone else (a simulator) keeps the device open.
+    bool exclusive = false;
     auto failOpen = [&](PortError error, std::string text) {
+        if (exclusive) {
+            (void)::ioctl(fd, TIOCNXCL);
+        }
         ::flock(fd, LOCK_UN);
         ::close(fd);
+        ReleaseUucpLock(lockFile_);
         Fail(error, devicePath + ": " + std::move(text));
         return false;
     };
@@ -239,7 +291,7 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            return failOpen(PortError::InUse, "in use by another program");
+            return failOpen(PortError::InUse, inUseBy(fd));
         }
         return failOpen(PortError::Other, "cannot lock: " + ErrnoText(error));
     }
@@ -251,9 +303,14 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         }
         return failOpen(PortError::Other, "cannot read line settings: " + ErrnoText(error));
     }
-    // TIOCEXCL keeps out other openers that do not take the lock (root is exempt from it,
+    // A program that opened the device before us and took no lock (a terminal program, a
+    // getty, ModemManager) would steal our replies: refuse the device while it has it.
+    if (const DeviceHolders found = FindDeviceHolders(info.st_rdev, fd); !found.holders.empty()) {
+        return failOpen(PortError::InUse, "in use by " + DescribeHolder(found.holders.front()));
+    }
+    // TIOCEXCL keeps out later openers that do not take the lock (root is exempt from it,
     // hence the lock as well).
-    (void)::ioctl(fd, TIOCEXCL);
+    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
     MakeRaw(t, *line);
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
@@ -284,6 +341,7 @@ void SerialPort::Close() {
     (void)::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     ::close(fd);
+    ReleaseUucpLock(lockFile_);
     handle_ = kInvalidHandle;
 }
 
@@ -299,7 +357,7 @@ size_t SerialPort::Write(const uint8_t* data, size_t count,
         return 0;
     }
     const int fd = Fd(handle_);
-    const auto deadline = Clock::now() + totalTimeout;
+    const auto deadline = DeadlineAfter(totalTimeout);
     size_t written = 0;
     while (written < count) {
         const ssize_t n = ::write(fd, data + written, count - written);
@@ -328,6 +386,30 @@ size_t SerialPort::Write(const uint8_t* data, size_t count,
         }
         break;
     }
+    if (hungUp_) {
+        return written;
+    }
+
+    // The bytes have reached the driver; they have been written when they have left its
+    // output queue. There is no waitable event for that, so watch the queue at about the
+    // pace it drains (roughly a byte per 87 us at 115200 baud), never past the deadline.
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        const auto pace = std::chrono::microseconds(100) * queued;
+        const auto step = std::clamp<Clock::duration>(pace, std::chrono::milliseconds(1),
+                                                      std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::min<Clock::duration>(step, deadline - now));
+    }
+    if (queued > 0) {
+        // Timed out with bytes still queued: they are not sent, as on Windows, so the count
+        // returned is what really went out.
+        ::tcflush(fd, TCOFLUSH);
+        written -= std::min(written, static_cast<size_t>(queued));
+    }
     return written;
 }
 
@@ -337,17 +419,33 @@ size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseco
         return 0;
     }
     const int fd = Fd(handle_);
-    const auto deadline = Clock::now() + total;
+    const auto deadline = DeadlineAfter(total);
+    const bool intervalUsed = interval != kNoTimeout;
     Clock::time_point lastByte{};
     size_t got = 0;
+    // Takes whatever is waiting, without blocking (a raw terminal with nothing waiting
+    // answers 0 or EAGAIN); false when the line is gone.
+    const auto takeWaiting = [&] {
+        const ssize_t n = ::read(fd, buffer + got, maxCount - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            lastByte = Clock::now();
+        }
+        return n >= 0 || errno == EAGAIN || errno == EINTR;
+    };
     while (got < maxCount) {
         // The interval time-out runs only once a byte has arrived.
         auto until = deadline;
-        if (got > 0 && lastByte + interval < until) {
+        if (got > 0 && intervalUsed && lastByte + interval < until) {
             until = lastByte + interval;
         }
         const auto now = Clock::now();
         if (now >= until) {
+            // Bytes that arrived as the time ran out count, as a driver's buffer would.
+            if (until == deadline && !takeWaiting()) {
+                MarkHungUp();
+                return 0;
+            }
             break;
         }
         pollfd p{fd, POLLIN, 0};

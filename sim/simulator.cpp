@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "devlink/serial_port_holders_posix.h"
 #include "sim/trace.h"
 
 namespace k5::sim {
@@ -117,6 +120,15 @@ bool Simulator::Open(std::string& error) {
         return false;
     }
 
+    // A client that leaves, even killed, must not lock the next one out: TIOCEXCL lives on
+    // the terminal while we keep it open. The kernel reports every close of the terminal.
+    // Without inotify the simulator still serves; only that clean-up is lost.
+    closeWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closeWatch_ >= 0 &&
+        ::inotify_add_watch(closeWatch_, path_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        CloseFd(closeWatch_);
+    }
+
     if (!link_.empty()) {
         struct stat info {};
         if (::lstat(link_.c_str(), &info) == 0) {
@@ -151,6 +163,7 @@ void Simulator::Stop() {
         pending_.clear();
         output_.clear();
     }
+    CloseFd(closeWatch_);
     CloseFd(wakeRead_);
     CloseFd(wakeWrite_);
     RemoveLink();
@@ -232,8 +245,9 @@ void Simulator::Trace(Clock::time_point when, bool incoming, std::span<const uin
 
 void Simulator::Serve() {
     while (!stopping_) {
-        std::array<pollfd, 2> fds{};
+        std::array<pollfd, 3> fds{};
         fds[0] = {wakeRead_, POLLIN, 0};
+        fds[2] = {closeWatch_, POLLIN, 0};
         nfds_t count = 1;
         int timeoutMs = -1;
         {
@@ -241,7 +255,7 @@ void Simulator::Serve() {
             if (master_ >= 0) {
                 const short events = output_.empty() ? POLLIN : POLLIN | POLLOUT;
                 fds[1] = {master_, events, 0};
-                count = 2;
+                count = 3;
             }
             if (!pending_.empty()) {
                 // Round up, so the reply is never sent before its time.
@@ -263,7 +277,10 @@ void Simulator::Serve() {
             break;
         }
         std::lock_guard lock(mutex_);
-        if (count == 2 && master_ >= 0) {
+        if (count == 3 && (fds[2].revents & POLLIN) != 0) {
+            ClientClosed();
+        }
+        if (count == 3 && master_ >= 0) {
             if ((fds[1].revents & POLLIN) != 0) {
                 ReadLine();
             } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -352,6 +369,22 @@ void Simulator::FlushOutput() {
         Trace(Clock::now(), false, written);
         output_.erase(output_.begin(), output_.begin() + n);
     }
+}
+
+void Simulator::ClientClosed() {
+    std::array<char, 4096> events;
+    while (::read(closeWatch_, events.data(), events.size()) > 0) {
+    }
+    struct stat info {};
+    if (slave_ < 0 || ::fstat(slave_, &info) != 0 ||
+        !FindDeviceHolders(info.st_rdev, slave_, true).holders.empty()) {
+        return;  // a client still has the line
+    }
+    // The last client is gone: its exclusive-use flag and the request it left half sent must
+    // not reach the next one. Scheduled replies still go out (a switch-on completes as on the
+    // amplifier); a client purges the line when it opens it.
+    (void)::ioctl(slave_, TIOCNXCL);
+    parser_.Reset();
 }
 
 void Simulator::HangUp() {

@@ -90,6 +90,7 @@ private:
     void SendDue(Clock::time_point now);
     void FlushOutput();
     void HangUp();
+    void ClientClosed();
     void Trace(Clock::time_point when, bool incoming, std::span<const uint8_t> bytes);
     void RemoveLink();
 
@@ -97,7 +98,8 @@ private:
     std::string path_;
     std::string link_;
     int master_ = -1;
-    int slave_ = -1;  // held open so the line stays up while no client has it open
+    int slave_ = -1;       // held open so the line stays up while no client has it open
+    int closeWatch_ = -1;  // inotify: a client closed the terminal (or died)
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::thread thread_;

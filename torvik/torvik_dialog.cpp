@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "devlink/com_port.h"
 #include "devlink/commands.h"
 #include "qtkit/dialog_font.h"
 #include "qtkit/dialog_units.h"
@@ -125,8 +126,12 @@ void CTORVIKDlg::BuildControls() {
 
     portList_ = new QComboBox(this);
     portList_->setObjectName(QStringLiteral("portList"));
+    ListComPorts();  // gives adapters seen for the first time their numbers
     for (int port = 1; port <= kPortCount; ++port) {
         portList_->addItem(QStringLiteral("COM%1").arg(port));
+        portList_->setItemData(port - 1,
+                               QString::fromStdString(ComPortToolTip(DescribeComPort(port))),
+                               Qt::ToolTipRole);
     }
     portList_->setCurrentIndex(0);
     const QRect listBox = units.Rect(12, 12, 48, 18);

@@ -33,9 +33,13 @@ void CComPortPage::Enter() {
     ports_.fill(0);
     portList_->clear();
     portList_->addItem(PageText(kAutoDetect));
+    ListComPorts();  // gives adapters seen for the first time their numbers
     for (unsigned port = kFirstAutoPort; port <= kLastAutoPort; ++port) {
         if (portExists_(port) != 0) {
             portList_->addItem(QStringLiteral("COM%1").arg(port));
+            portList_->setItemData(portList_->count() - 1,
+                                   QString::fromStdString(ComPortToolTip(DescribeComPort(port))),
+                                   Qt::ToolTipRole);
             ports_[static_cast<size_t>(portList_->count() - 1)] = static_cast<int>(port);
         }
     }

@@ -120,6 +120,8 @@ TEST(K5ctlOptions, BadUsageIsRefused) {
         {"--port", "1", "configure", "--json", "a", "--json", "b"},
         {"--port", "1", "warm-up", "--warm-up"},
         {"--port", "1", "calibrate", "--minutes", "2"},
+        {"--port", "1", "ports"},
+        {"ports", "COM1"},
     };
     for (const auto& args : cases) {
         const ParseResult r = Parse(args);

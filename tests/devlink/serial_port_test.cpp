@@ -278,7 +278,8 @@ TEST_P(OpenFailure, LeavesTheRecordClosedWithNoDescriptorOpen) {
 INSTANTIATE_TEST_SUITE_P(
     Devices, OpenFailure,
     testing::Values(BadDevice{"/dev/k5-no-such-port", PortError::NotFound},
-                    BadDevice{"/dev/null", PortError::NotSerialDevice},  // opens, then no tty
+                    BadDevice{"/dev/null",
+                              PortError::NotSerialDevice},  // a device, but no terminal
                     BadDevice{"/etc/hostname", PortError::NotSerialDevice},
                     BadDevice{"/dev", PortError::NotSerialDevice}));
 

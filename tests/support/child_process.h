@@ -27,6 +27,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     // Reads standard output until it holds `text`; false if the program closed it first.
     bool WaitForOutput(std::string_view text);
     void Signal(int signal);

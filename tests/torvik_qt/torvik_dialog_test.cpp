@@ -548,5 +548,20 @@ TEST_F(RegisterResetKey, DuringARunDoesNothing) {
     Button("startButton")->click();
 }
 
+TEST_F(TorvikWindow, PortItemsKeepTheirNamesAndShowTheirDeviceAsToolTip) {
+    StartSim();
+    k5::test::ScopedEnv com5("K5_COM5", "/nonexistent/k5-adapter");
+    MakeWindow();
+    const auto* list = Window().findChild<QComboBox*>(QStringLiteral("portList"));
+    ASSERT_EQ(list->count(), 8);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(list->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+    }
+    EXPECT_EQ(list->itemData(4, Qt::ToolTipRole).toString(),
+              QStringLiteral("/nonexistent/k5-adapter - not present"));
+    EXPECT_EQ(list->itemData(7, Qt::ToolTipRole).toString(),
+              QString::fromStdString(sim_->DevicePath() + " - pseudo-terminal"));
+}
+
 }  // namespace
 }  // namespace k5::torvik::test

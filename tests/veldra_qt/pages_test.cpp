@@ -5,6 +5,7 @@
 #include <QTest>
 #include <set>
 
+#include "tests/support/scoped_env.h"
 #include "veldra/calibration_page.h"
 #include "veldra/com_port_page.h"
 #include "veldra/event_codes.h"
@@ -54,6 +55,22 @@ TEST(ComPortPage, WithNoPortOnlyAutoDetectIsOffered) {
     page.Enter();
     EXPECT_EQ(Items(*page.PortList()), QStringList{QStringLiteral("Auto Detect")});
     EXPECT_EQ(page.GetSelectedPort(), 0);
+}
+
+TEST(ComPortPage, EachPortCarriesItsDeviceAsToolTip) {
+    k5::test::ScopedEnv com2("K5_COM2", "/nonexistent/k5-adapter");
+    k5::test::ScopedEnv com3("K5_COM3", "/dev/ttyUSB9");
+    CComPortPage page(nullptr, [](unsigned port) { return port == 2 || port == 3 ? 1 : 0; });
+    page.Enter();
+    EXPECT_EQ(Items(*page.PortList()),
+              (QStringList{QStringLiteral("Auto Detect"), QStringLiteral("COM2"),
+                           QStringLiteral("COM3")}));
+    EXPECT_EQ(page.PortList()->itemData(1, Qt::ToolTipRole).toString(),
+              QStringLiteral("/nonexistent/k5-adapter - not present"));
+    EXPECT_TRUE(page.PortList()
+                    ->itemData(2, Qt::ToolTipRole)
+                    .toString()
+                    .startsWith(QStringLiteral("/dev/ttyUSB9")));
 }
 
 // --- Preparation -----------------------------------------------------------------------------

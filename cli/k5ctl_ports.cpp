@@ -1,0 +1,108 @@
+#include "cli/k5ctl_ports.h"
+
+#include <algorithm>
+
+#include "cli/k5ctl_options.h"
+
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "devlink/com_port_system.h"
+#endif
+
+namespace k5::cli {
+
+namespace {
+
+std::string Pad(std::string text, size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text + "  ";
+}
+
+#ifndef _WIN32
+// The group that may open `path` when this user may not; nothing is opened to find out.
+std::optional<std::string> GroupToJoin(const std::string& path) {
+    if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    const group* owner = ::getgrgid(info.st_gid);
+    return owner != nullptr ? std::string(owner->gr_name) : std::string("dialout");
+}
+#endif
+
+}  // namespace
+
+std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
+                              const std::vector<std::pair<std::string, std::string>>& cannotOpen,
+                              const std::string& tablePath) {
+    std::string text;
+    if (ports.empty()) {
+        text += "No COM ports found.\n";
+    }
+    const auto nameOf = [](const ComPortInfo& port) {
+        return port.number != 0 ? "COM" + std::to_string(port.number) : std::string("--");
+    };
+    size_t nameWidth = 0;
+    size_t pathWidth = 0;
+    for (const ComPortInfo& port : ports) {
+        nameWidth = std::max(nameWidth, nameOf(port).size());
+        pathWidth = std::max(pathWidth, port.devicePath.size());
+    }
+    for (const ComPortInfo& port : ports) {
+        std::string about = port.description;
+        if (!port.node.empty()) {
+            about += (about.empty() ? "" : " ") + ("(" + port.node + ")");
+        }
+        if (!port.exists) {
+            about = "not present";
+        }
+        const char* source =
+            port.number != 0 ? ComPortSourceName(port.source) : "no number (table unusable)";
+        std::string line = Pad(nameOf(port), nameWidth) + Pad(port.devicePath, pathWidth) +
+                           Pad(source, 11) + about;
+        line.erase(line.find_last_not_of(' ') + 1);
+        text += line + "\n";
+    }
+    for (const auto& [path, group] : cannotOpen) {
+        text += "You may not open " + path + ": add yourself to the '" + group +
+                "' group (sudo adduser $USER " + group + ") and log in again.\n";
+    }
+    if (!tablePath.empty()) {
+        text += "Port table: " + tablePath + "\n";
+    }
+    return text;
+}
+
+int RunPortsCommand(std::FILE* out) {
+    const std::vector<ComPortInfo> ports = ListComPorts();
+    std::vector<std::pair<std::string, std::string>> cannotOpen;
+    std::string tablePath;
+#ifndef _WIN32
+    for (const ComPortInfo& port : ports) {
+        if (!port.exists) {
+            continue;
+        }
+        if (auto group = GroupToJoin(port.devicePath)) {
+            cannotOpen.emplace_back(port.devicePath, std::move(*group));
+        }
+    }
+    const auto folder = ComPortSystem::DefaultConfigDir();
+    if (!folder.empty()) {
+        tablePath = ComPortSystem::TablePathIn(folder).string();
+    }
+#endif
+    const std::string text = FormatPortListing(ports, cannotOpen, tablePath);
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+    return kExitOk;
+}
+
+}  // namespace k5::cli

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "devlink/com_port.h"
+
+namespace k5::cli {
+
+// The listing of `k5ctl ports`: one line per COM number, then the hints. `cannotOpen` are the
+// devices the user has no right to open, with the group that may.
+std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
+                              const std::vector<std::pair<std::string, std::string>>& cannotOpen,
+                              const std::string& tablePath);
+
+// Lists this machine's COM ports on `out`; exit 0.
+int RunPortsCommand(std::FILE* out);
+
+}  // namespace k5::cli
