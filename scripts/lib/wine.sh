@@ -127,7 +127,7 @@ k5_wine_pids() {
   local prefix="$1/wine-prefix" pid
   for pid in $(pgrep -u "$(id -u)" . 2>/dev/null); do
     [ "$pid" = "$$" ] && continue
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
       echo "$pid"
     fi
   done
