@@ -23,7 +23,7 @@ stop_sim() {
     sim_pid=""
   fi
 }
-trap 'stop_sim; k5_wine_release_port 5; k5_wine_server_stop "$build"' EXIT
+trap 'stop_sim; k5_wine_server_stop "$build"' EXIT
 
 # Starts k5sim with its link at $1 and waits for it.
 start_sim() {
@@ -42,7 +42,6 @@ k5_wine_server_start "$build"
 start_sim "$build/wine-ports/com5"
 "$root/scripts/wine-run.sh" "$build/bench/bench_com_link.exe" '\\.\COM5' "$iterations" || status=1
 stop_sim
-k5_wine_release_port 5
 echo
 start_sim "$build/native-bench-line"
 build/default/bench/bench_com_link "$build/native-bench-line" "$iterations" || status=1

@@ -17,3 +17,4 @@ cmake --build --preset windows
 # ctest starts the persistent wineserver before the first test and ends it, with every Wine
 # and simulator process, after the last.
 ctest --preset windows "$@"
+cmake --build --preset windows --target package

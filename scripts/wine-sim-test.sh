@@ -48,13 +48,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$k5sim" --link "$link" "${sim_args[@]}" >"$work/sim.out" 2>"$work/sim.err" &
+# While the simulator replaces the port's placeholder with its link, the port is locked, so
+# that no Wine start puts the placeholder back in between.
+exec 8>"$link.lock"
+flock 8
+"$k5sim" --link "$link" "${sim_args[@]}" >"$work/sim.out" 2>"$work/sim.err" 8>&- &
 sim_pid=$!
 for _ in $(seq 100); do
   [ -c "$link" ] && break
   kill -0 "$sim_pid" 2>/dev/null || break
   sleep 0.05
 done
+flock -u 8
+exec 8>&-
 [ -c "$link" ] || { echo "k5sim did not start:"; cat "$work/sim.err"; exit 1; }
 
 status=0

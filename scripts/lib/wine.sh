@@ -69,15 +69,19 @@ k5_wine_prefix() {
 }
 
 # Removes every COM mapping of the prefix that leads anywhere but <build>/wine-ports (the
-# host's own serial devices, mapped afresh whenever Wine's device manager starts).
+# host's own serial devices, mapped afresh whenever Wine's device manager starts), and points
+# every test port whose simulator has gone at the empty file again. A port whose simulator is
+# starting is locked (k5_wine_lock_port) and left alone.
 k5_wine_guard_ports() {
-  local link
-  for link in "$WINEPREFIX"/dosdevices/com*; do
-    [ -L "$link" ] || continue
-    case "$(readlink "$link")" in
-      "$K5_WINE_BUILD/wine-ports/"*) ;;
-      *) rm -f "$link" ;;
-    esac
+  local n
+  find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l \
+    ! -lname "$K5_WINE_BUILD/wine-ports/*" -delete
+  for n in $K5_WINE_TEST_PORTS; do
+    [ -e "$K5_WINE_BUILD/wine-ports/com$n" ] && continue
+    (
+      flock -n 8 || exit 0
+      [ -e "$K5_WINE_BUILD/wine-ports/com$n" ] || k5_wine_release_port "$n"
+    ) 8>"$K5_WINE_BUILD/wine-ports/com$n.lock"
   done
 }
 
@@ -143,14 +147,16 @@ k5_wine_server_stop() {
     rm -f "$build/wineserver.pid"
     kill "$pid" 2>/dev/null || true
   fi
-  local pids
+  local pids _
   pids=$(k5_wine_pids "$build")
   [ -n "$pids" ] && kill $pids 2>/dev/null || true
-  local _
   for _ in $(seq 50); do
     pids=$(k5_wine_pids "$build")
-    [ -z "$pids" ] && return 0
+    [ -z "$pids" ] && break
     sleep 0.1
   done
-  kill -9 $pids 2>/dev/null || true
+  [ -n "$pids" ] && kill -9 $pids 2>/dev/null || true
+  # No Wine process is left to race with: every port no simulator serves gets its placeholder.
+  [ -d "$build/wine-ports" ] && k5_wine_release_ports
+  return 0
 }
