@@ -4,16 +4,19 @@
 # simulator by its pid and checks what the program did.
 #
 #   wine-sim-test.sh --build DIR --k5sim PATH --port N [--sim ARG]... [--exit CODE]
-#                    [--stdout FILE] [--stdout-ends TEXT] [--stderr-starts TEXT]
+#                    [--stdout FILE] [--stdout-ends TEXT] [--stdout-has TEXT]
+#                    [--stderr-starts TEXT]
 #                    -- PROGRAM.exe [ARGUMENT...]
 #
 # The program sees the port number in K5_TEST_COM. --stdout compares its whole output with
-# FILE; --stdout-ends and --stderr-starts (with \n for line breaks) compare a part.
+# FILE; --stdout-ends, --stdout-has and --stderr-starts (with \n for line breaks) look for a
+# part.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/lib/wine.sh"
 
-build="" k5sim="" port="" expect_exit=0 expect_stdout="" stdout_ends="" stderr_starts=""
+build="" k5sim="" port="" expect_exit=0 expect_stdout="" stdout_ends="" stdout_has=""
+stderr_starts=""
 sim_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -24,6 +27,7 @@ while [ $# -gt 0 ]; do
     --exit) expect_exit=$2; shift 2 ;;
     --stdout) expect_stdout=$2; shift 2 ;;
     --stdout-ends) stdout_ends=$2; shift 2 ;;
+    --stdout-has) stdout_has=$2; shift 2 ;;
     --stderr-starts) stderr_starts=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "wine-sim-test.sh: unknown option $1" >&2; exit 2 ;;
@@ -84,6 +88,10 @@ if [ -n "$stdout_ends" ]; then
     echo "FAIL: the output does not end with: $stdout_ends" >&2
     failed=1
   fi
+fi
+if [ -n "$stdout_has" ] && ! grep -qF -- "$(printf '%b' "$stdout_has")" "$work/out"; then
+  echo "FAIL: the output does not contain: $stdout_has" >&2
+  failed=1
 fi
 if [ -n "$stderr_starts" ]; then
   printf '%b' "$stderr_starts" >"$work/starts"
