@@ -137,6 +137,8 @@ TEST_F(SilentK5, ReadsEndAtTheirTotalTimeOut) {
     for (const Case c : {Case{11, 41.0}, Case{50, 80.0}}) {
         uint32_t got = 99;
         const double took = TimedRead(c.count, got);
+        RecordProperty("silent_read_" + std::to_string(c.count) + "_bytes_ms",
+                       std::to_string(took));
         EXPECT_EQ(got, 0u);
         EXPECT_GE(took, c.totalMs - 1.0) << c.count << " bytes";
         EXPECT_LE(took, c.totalMs + kLateToleranceMs) << c.count << " bytes";
@@ -154,6 +156,7 @@ TEST_F(ShortReplyK5, ReadEndsOneIntervalAfterTheLastByteOfAShortReply) {
     ASSERT_EQ(link_.WaitOrCancel(5), WaitResult::Elapsed);  // the reply is in by now
     uint32_t got = 0;
     const double took = TimedRead(kRegisterReplySize, got);
+    RecordProperty("short_reply_read_ms", std::to_string(took));
     EXPECT_EQ(got, 7u) << "the simulator sends the first 7 bytes of its reply";
     // The interval time-out (20 ms) ends the read, long before the total one (41 ms).
     EXPECT_GE(took, 19.0);
