@@ -4,6 +4,7 @@
 // time-outs bound.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -33,8 +34,7 @@ std::string SystemText(DWORD error) {
     char* text = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
-        0, nullptr);
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result;
     if (length > 0 && text != nullptr) {
         result.assign(text, length);
