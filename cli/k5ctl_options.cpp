@@ -43,9 +43,13 @@ constexpr std::string_view kUsage =
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
     "\n"
     "The line:\n"
+#ifdef _WIN32
+    "  --port N          COM port N, the device \\\\.\\COM<N> (COM10 and above as well)\n"
+#else
     "  --port N          COM port N: on Linux the device named by the environment variable\n"
     "                    K5_COM<N>, else the one the kit's port table gives number N, else\n"
     "                    /dev/ttyS<N-1> when a UART is behind it (see k5ctl ports)\n"
+#endif
     "  --device PATH     open PATH directly\n"
     "\n"
     "Commands:\n"

@@ -15,6 +15,9 @@ packages=(
   libxcb-xtest0-dev            # typing Alt+D into the virtual display in a test
   dpkg-dev file                # the Debian package: hardening flags, dpkg-shlibdeps
   lintian desktop-file-utils appstream man-db  # checking the package
+  # The Windows build: mingw-w64 with the posix thread model, GoogleTest's sources to build
+  # it with, and Wine to run its tests
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace k5::torvik::test {
 
@@ -21,11 +23,13 @@ public:
         if (const char* current = std::setlocale(LC_NUMERIC, nullptr)) {
             previous_ = current;
         }
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
+        // The POSIX names, then the Windows ones.
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "de-DE", "German_Germany"}) {
             if (std::setlocale(LC_NUMERIC, name) != nullptr) {
                 return;
             }
         }
+#ifndef _WIN32
         const std::filesystem::path dir = Compile();
         if (dir.empty()) {
             return;
@@ -35,8 +39,11 @@ public:
         ::unsetenv("LOCPATH");  // the data is loaded; nothing else should look there
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
+#endif
     }
-    ~GermanNumericLocale() { std::setlocale(LC_NUMERIC, previous_.c_str()); }
+    ~GermanNumericLocale() {
+        std::setlocale(LC_NUMERIC, previous_.c_str());
+    }
     GermanNumericLocale(const GermanNumericLocale&) = delete;
     GermanNumericLocale& operator=(const GermanNumericLocale&) = delete;
 
@@ -48,6 +55,7 @@ public:
     }
 
 private:
+#ifndef _WIN32
     static std::filesystem::path Compile() {
         std::error_code error;
         const std::filesystem::path dir = std::filesystem::temp_directory_path(error) /
@@ -65,6 +73,7 @@ private:
         }
         return dir;
     }
+#endif
 
     std::string previous_ = "C";
 };
