@@ -1,5 +1,6 @@
 # CPack settings for the kit's packages. `scripts/package.sh` configures a release build
-# and runs `cpack` on it; the Debian package is `k5kit_<version>_<arch>.deb`.
+# and runs `cpack` on it; the Debian package is `k5kit_<version>_<arch>.deb`. The Windows
+# build packs a zip instead (cmake/packaging_windows.cmake).
 
 set(CPACK_PACKAGE_NAME "k5kit")
 set(CPACK_PACKAGE_VENDOR "K5 service kit team")
@@ -24,6 +25,8 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/packaging_windows.cmake)
 endif()
 
 include(CPack)

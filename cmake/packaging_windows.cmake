@@ -1,8 +1,6 @@
-# The Windows zip: k5ctl.exe (static, it needs no DLLs) and a README.txt with the headless
-# runner's and the Windows sections of README.md, as k5kit-<version>-win64.zip.
+# The Windows zip: the programs (k5ctl.exe is static and needs no DLLs) and a README.txt with
+# the headless runner's and the Windows sections of README.md, as k5kit-<version>-win64.zip.
 #   cmake --build --preset windows --target package
-
-install(TARGETS k5ctl RUNTIME DESTINATION .)
 
 # README.txt: the sections "`k5ctl`, the headless runner" and "Windows", with Windows line
 # breaks.
@@ -29,10 +27,5 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_
 install(FILES ${PROJECT_BINARY_DIR}/package/README.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME k5kit)
-set(CPACK_PACKAGE_VENDOR "K5 service kit")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "K5 service kit: the headless runner k5ctl for Windows")
 set(CPACK_PACKAGE_FILE_NAME "k5kit-${PROJECT_VERSION}-win64")
-set(CPACK_STRIP_FILES TRUE)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
-include(CPack)

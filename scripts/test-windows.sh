@@ -18,3 +18,13 @@ cmake --build --preset windows
 # and simulator process, after the last.
 ctest --preset windows "$@"
 cmake --build --preset windows --target package
+# The zip holds the programs and the README at its top, and nothing of the build.
+zip="build/windows/package/k5kit-$(sed -n 's/^project(k5kit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip"
+python3 - "$zip" <<'PY'
+import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+top = sorted({n.split("/", 1)[1] for n in names if n.count("/") == 1})
+assert "k5ctl.exe" in top and "README.txt" in top, top
+assert len(names) < 200, f"{len(names)} files: the zip holds more than the programs"
+print(f"{sys.argv[1]}: {', '.join(top)}")
+PY
