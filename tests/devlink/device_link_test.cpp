@@ -47,6 +47,11 @@ protected:
     CSerialComm port;
     CancelEvent cancel;
     DeviceLink link{port, cancel};
+    // What the handlers count and vary. The peer's thread runs until the fixture ends, so a
+    // handler keeps its state here rather than in the test body's locals.
+    std::atomic<int> calls{0};
+    std::atomic<int> delayMs{0};
+    std::atomic<uint8_t> op{0};
     std::unique_ptr<ScriptedPeer> peer;
 };
 
@@ -83,7 +88,6 @@ TEST_F(LinkTest, WrongOrMissingReplyFails) {
 }
 
 TEST_F(LinkTest, OnlyTheFirstFiftyBytesAreSearchedAndTheRestIsPurged) {
-    std::atomic<int> calls{0};
     Start([&](const Bytes&) {
         if (calls++ == 0) {
             // The expected text straddles byte 50; a whole power answer follows it.
@@ -100,7 +104,6 @@ TEST_F(LinkTest, OnlyTheFirstFiftyBytesAreSearchedAndTheRestIsPurged) {
 }
 
 TEST_F(LinkTest, WizardRepeatsAFailedCommandOnce) {
-    std::atomic<int> calls{0};
     Start([&](const Bytes&) { return calls++ == 0 ? Bytes{} : ToBytes(cmd::kSourceCoax1); },
           DeviceLink::kWizardAttempts);
     EXPECT_EQ(link.SendCommand(cmd::kSourceCoax1, cmd::kSourceCoax1, 5), 1);
@@ -108,7 +111,6 @@ TEST_F(LinkTest, WizardRepeatsAFailedCommandOnce) {
 }
 
 TEST_F(LinkTest, ConfigurationToolMakesOneAttempt) {
-    std::atomic<int> calls{0};
     Start([&](const Bytes&) { return calls++ == 0 ? Bytes{} : ToBytes(cmd::kSourceCoax1); });
     EXPECT_EQ(link.SendCommand(cmd::kSourceCoax1, cmd::kSourceCoax1, 5), 0);
     EXPECT_EQ(SettledRequests().size(), 1u);
@@ -140,7 +142,7 @@ TEST_F(LinkTest, ClosedPortWritesNothingAndFailsAfterThePause) {
 }
 
 TEST_F(LinkTest, ZeroPauseSucceedsOnlyWithinTheReadTimeOut) {
-    std::atomic<int> delayMs{40};
+    delayMs = 40;
     Start([&](const Bytes&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
         return ToBytes(cmd::kModelIsK5);
@@ -192,7 +194,7 @@ TEST_F(LinkTest, FailedReadClearsTheValueButACancelLeavesIt) {
 }
 
 TEST_F(LinkTest, WriteRegisterNeedsAMatchingReplyButNotTheSameValue) {
-    std::atomic<uint8_t> op{kOpWrite};
+    op = kOpWrite;
     Start([&](const Bytes& request) {
         return AsBytes(BuildRegisterReply(op, kRegKey, 0xDEADBEEF));
         (void)request;
@@ -207,7 +209,6 @@ TEST_F(LinkTest, WriteRegisterNeedsAMatchingReplyButNotTheSameValue) {
 }
 
 TEST_F(LinkTest, GarbageRepliesAreRejectedAndDoNotSpoilTheNextExchange) {
-    std::atomic<int> calls{0};
     Start([&](const Bytes&) {
         switch (calls++) {
             case 0:
