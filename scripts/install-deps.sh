@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
+  ccache                       # rebuilds on a machine that has built the kit before
   clang libclang-rt-14-dev   # libFuzzer targets
   clang-format
   libgtest-dev libgmock-dev

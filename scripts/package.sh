@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+. scripts/lib/ccache.sh
 
 build=build/package
 export DEB_BUILD_MAINT_OPTIONS="hardening=+all"

@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+. scripts/lib/ccache.sh
 
 echo "=== windows build (mingw-w64, tests under Wine)"
 cmake --preset default >/dev/null

@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+. scripts/lib/ccache.sh
 
 fuzz_seconds="${K5_FUZZ_SECONDS:-30}"
 

@@ -3,6 +3,7 @@
 # Installs what is missing and builds the default configuration.
 build_default() {
   scripts/install-deps.sh
+  . scripts/lib/ccache.sh
   cmake --preset default >/dev/null
   cmake --build --preset default
 }
