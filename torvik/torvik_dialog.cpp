@@ -357,7 +357,12 @@ void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
 void CTORVIKDlg::SaveReport() {
     const QByteArray text = logPane_->toPlainText().toUtf8();
     const ReportResult result = SaveConfigurationReport(
+#ifdef _WIN32
+        // The program's folder may have any name: no detour through the ANSI code page.
+        std::filesystem::path(reportPath_.toStdWString()),
+#else
         std::filesystem::path(QFile::encodeName(reportPath_).toStdString()),
+#endif
         std::string_view(text.constData(), static_cast<size_t>(text.size())));
     boxes_.Show(this, {ToQString(kMessageCaption), ToQString(ReportResultText(result)),
                        result == ReportResult::SaveDataOk ? qtkit::MessageIcon::None
