@@ -41,8 +41,12 @@ constexpr std::string_view kUsage =
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
     "\n"
     "The line:\n"
+#ifdef _WIN32
+    "  --port N          COM port N, the device \\\\.\\COM<N> (COM10 and above as well)\n"
+#else
     "  --port N          COM port N; on this system the device named by the environment\n"
     "                    variable K5_COM<N>, otherwise /dev/ttyS<N-1>\n"
+#endif
     "  --device PATH     open PATH directly\n"
     "\n"
     "Commands:\n"
@@ -291,9 +295,13 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     }
     if (IsWizardCommand(*command)) {
         if (!options.device.empty()) {
+#ifdef _WIN32
+            return Refuse("k5ctl: the wizard's commands name COM ports: use --port N");
+#else
             return Refuse(
                 "k5ctl: the wizard's commands name COM ports: use --port N (K5_COM<N> maps a "
                 "device to port N)");
+#endif
         }
     } else if (!haveLine) {
         return Refuse("k5ctl: give the line with --port N or --device PATH");

@@ -1,11 +1,22 @@
 #include <cstdio>
 #include <string_view>
 #include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "cli/k5ctl_commands.h"
 #include "cli/k5ctl_options.h"
+#include "devlink/timer_resolution.h"
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The log goes out byte for byte as on every other system: line feeds, no carriage returns.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+    const k5::TimerResolution timer;  // 1 ms pauses on Windows, until the program ends
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const k5::ConfigSettings defaults;
     const k5::cli::ParseResult parsed = k5::cli::ParseArguments(args, defaults.TakeUserSettings());

@@ -2,6 +2,9 @@
 
 namespace k5 {
 
+CancelEvent::CancelEvent() = default;
+CancelEvent::~CancelEvent() = default;
+
 void CancelEvent::Set() {
     {
         std::lock_guard lock(mutex_);

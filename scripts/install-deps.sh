@@ -12,6 +12,9 @@ packages=(
   libxcb1-dev                  # the system-wide Alt+D on X11
   xvfb xauth fonts-dejavu-core # headless window tests and screenshots
   libxcb-xtest0-dev            # typing Alt+D into the virtual display in a test
+  # The Windows build: mingw-w64 with the posix thread model, GoogleTest's sources to build
+  # it with, and Wine to run its tests
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the default build, the address and
-# undefined-behaviour sanitizer build, the thread sanitizer build, and a bounded fuzzing run.
+# undefined-behaviour sanitizer build, the thread sanitizer build, a bounded fuzzing run,
+# and the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +31,5 @@ for target in fuzz_reply fuzz_sim_parser; do
     "$corpus" 2>"build/fuzz/$target.log" || { tail -n 40 "build/fuzz/$target.log"; exit 1; }
   echo "$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "build/fuzz/$target.log"), no failure"
 done
+scripts/test-windows.sh
 echo "All tests passed."

@@ -26,5 +26,5 @@ if ! k5_wine_server_running; then
   "$WINESERVER" -p3 </dev/null >/dev/null 2>&1 || true
   "$WINELOADER" cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
-k5_wine_unmap_host
+k5_wine_guard_ports
 exec "$WINELOADER" "$program" "$@"

@@ -29,10 +29,12 @@ k5_wine_env() {
 }
 
 # COM ports the tests give to simulated amplifiers: Wine maps COMn onto
-# <build>/wine-ports/comn, where a test's k5sim makes its link. Wine also maps the host's own
-# /dev/ttyS* at every start, onto the first numbers the Ports key leaves free; the key names
-# every other number up to 255 with an empty path, which pushes the host's devices out to
-# COM256, beyond any port a search or a test reaches (and k5_wine_unmap_host removes them).
+# <build>/wine-ports/comn, where a test's k5sim makes its link; while no simulator serves a
+# port its link leads to <build>/wine-ports/no-device, an empty file. Every other number up to
+# 255 maps to that file as well. Two things make this necessary: Wine maps the host's own
+# /dev/ttyS* at every start onto the first numbers the Ports key leaves free (here COM256,
+# which k5_wine_guard_ports removes again), and for COM1 to COM9 whose mapping leads nowhere
+# it falls back to /dev/ttyS0 to /dev/ttyS8. So no port number reaches a host device.
 K5_WINE_TEST_PORTS="5 6 7 8 9 10 11 12"
 
 # Creates the prefix of build folder $1 once (under a lock, since tests start in parallel).
@@ -44,6 +46,8 @@ k5_wine_prefix() {
     flock 9
     [ -f "$WINEPREFIX/.k5-ready" ] && exit 0
     rm -rf "$WINEPREFIX"
+    : >"$build/wine-ports/no-device"
+    k5_wine_release_ports
     "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1
     local reg="$build/wine-ports.reg" n
     {
@@ -54,7 +58,7 @@ k5_wine_prefix() {
         if [[ " $K5_WINE_TEST_PORTS " == *" $n "* ]]; then
           echo "\"COM$n\"=\"$build/wine-ports/com$n\""
         else
-          echo "\"COM$n\"=\"\""
+          echo "\"COM$n\"=\"$build/wine-ports/no-device\""
         fi
       done
     } >"$reg"
@@ -64,27 +68,36 @@ k5_wine_prefix() {
   ) 9>"$build/wine-prefix.lock"
 }
 
-# Removes every COM mapping of the prefix that leads outside the test ports (the host's own
-# serial devices, mapped afresh whenever Wine's device manager starts).
-k5_wine_unmap_host() {
-  local link
-  for link in "$WINEPREFIX"/dosdevices/com*; do
-    [ -L "$link" ] || continue
-    case "$(readlink "$link")" in
-      "$K5_WINE_BUILD/wine-ports/"*) ;;
-      *) rm -f "$link" ;;
-    esac
+# Removes every COM mapping of the prefix that leads anywhere but <build>/wine-ports (the
+# host's own serial devices, mapped afresh whenever Wine's device manager starts), and points
+# every test port whose simulator has gone at the empty file again. A port whose simulator is
+# starting is locked (k5_wine_lock_port) and left alone.
+k5_wine_guard_ports() {
+  local n
+  find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l \
+    ! -lname "$K5_WINE_BUILD/wine-ports/*" -delete
+  for n in $K5_WINE_TEST_PORTS; do
+    [ -e "$K5_WINE_BUILD/wine-ports/com$n" ] && continue
+    (
+      flock -n 8 || exit 0
+      [ -e "$K5_WINE_BUILD/wine-ports/com$n" ] || k5_wine_release_port "$n"
+    ) 8>"$K5_WINE_BUILD/wine-ports/com$n.lock"
   done
 }
 
-# Starts a persistent wineserver for build folder $1 with its output sent nowhere (it would
-# otherwise hold the caller's pipes open) and prints its pid.
-k5_wine_server_start() {
-  local build=$1
-  k5_wine_env "$build"
-  "$WINESERVER" -k >/dev/null 2>&1 || true
-  "$WINESERVER" -f -p </dev/null >/dev/null 2>&1 &
-  echo $!
+# Points every test port at the empty file; only while no test runs.
+k5_wine_release_ports() {
+  local n
+  for n in $K5_WINE_TEST_PORTS; do
+    k5_wine_release_port "$n"
+  done
+}
+
+# Points test port $1 at the empty file unless a simulator's link leads somewhere real.
+k5_wine_release_port() {
+  local link="$K5_WINE_BUILD/wine-ports/com$1"
+  [ -e "$link" ] && [ "$(readlink "$link")" != "$K5_WINE_BUILD/wine-ports/no-device" ] && return 0
+  ln -sfn "$K5_WINE_BUILD/wine-ports/no-device" "$link.tmp$$" && mv -fT "$link.tmp$$" "$link"
 }
 
 # True while a wineserver serves the prefix.
@@ -94,13 +107,15 @@ k5_wine_server_running() {
 
 # Starts a persistent wineserver for build folder $1, its output sent nowhere (a server
 # inherits the standard error of the Wine call that starts it and would hold a test's pipe
-# open), and sets k5_wine_server_pid. A server left over from an earlier run goes first.
+# open), and records its pid in <build>/wineserver.pid. A server left over from an earlier
+# run goes first.
 k5_wine_server_start() {
   local build=$1
-  k5_wine_env "$build"
-  "$WINESERVER" -k >/dev/null 2>&1 || true
+  k5_wine_server_stop "$build"
+  k5_wine_prefix "$build"
+  k5_wine_release_ports  # a run stopped short may have left a port without its simulator
   "$WINESERVER" -f -p </dev/null >/dev/null 2>&1 &
-  k5_wine_server_pid=$!
+  echo $! >"$build/wineserver.pid"
   local _
   for _ in $(seq 50); do
     k5_wine_server_running && break
@@ -108,14 +123,40 @@ k5_wine_server_start() {
   done
   # The first client starts the device manager, which maps the host's serial devices.
   "$WINELOADER" cmd /c exit </dev/null >/dev/null 2>&1 || true
-  k5_wine_unmap_host
+  k5_wine_guard_ports
 }
 
-# Ends the server started by k5_wine_server_start, and with it every Wine process of the
-# prefix.
+# The pids of every process that runs in build folder $1's prefix.
+k5_wine_pids() {
+  local prefix="$1/wine-prefix" pid
+  for pid in $(pgrep -u "$(id -u)" . 2>/dev/null); do
+    [ "$pid" = "$$" ] && continue
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+      echo "$pid"
+    fi
+  done
+}
+
+# Ends build folder $1's wineserver and every Wine process of its prefix, each by its pid:
+# the server's helpers (winedevice.exe and the like) outlive it otherwise.
 k5_wine_server_stop() {
-  [ -n "${k5_wine_server_pid:-}" ] || return 0
-  kill "$k5_wine_server_pid" 2>/dev/null || true
-  wait "$k5_wine_server_pid" 2>/dev/null || true
-  k5_wine_server_pid=
+  local build=$1 pid
+  k5_wine_env "$build"
+  if [ -f "$build/wineserver.pid" ]; then
+    pid=$(cat "$build/wineserver.pid")
+    rm -f "$build/wineserver.pid"
+    kill "$pid" 2>/dev/null || true
+  fi
+  local pids _
+  pids=$(k5_wine_pids "$build")
+  [ -n "$pids" ] && kill $pids 2>/dev/null || true
+  for _ in $(seq 50); do
+    pids=$(k5_wine_pids "$build")
+    [ -z "$pids" ] && break
+    sleep 0.1
+  done
+  [ -n "$pids" ] && kill -9 $pids 2>/dev/null || true
+  # No Wine process is left to race with: every port no simulator serves gets its placeholder.
+  [ -d "$build/wine-ports" ] && k5_wine_release_ports
+  return 0
 }

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# One end-to-end test of the Windows build: starts the native k5sim, mapped into the build
+# folder's Wine prefix as COM port N, runs a Windows program against it under Wine, stops the
+# simulator by its pid and checks what the program did.
+#
+#   wine-sim-test.sh --build DIR --k5sim PATH --port N [--sim ARG]... [--exit CODE]
+#                    [--stdout FILE] [--stdout-ends TEXT] [--stdout-has TEXT]
+#                    [--stderr-starts TEXT]
+#                    -- PROGRAM.exe [ARGUMENT...]
+#
+# The program sees the port number in K5_TEST_COM. --stdout compares its whole output with
+# FILE; --stdout-ends, --stdout-has and --stderr-starts (with \n for line breaks) look for a
+# part.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/lib/wine.sh"
+
+build="" k5sim="" port="" expect_exit=0 expect_stdout="" stdout_ends="" stdout_has=""
+stderr_starts=""
+sim_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --k5sim) k5sim=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
+    --sim) sim_args+=("$2"); shift 2 ;;
+    --exit) expect_exit=$2; shift 2 ;;
+    --stdout) expect_stdout=$2; shift 2 ;;
+    --stdout-ends) stdout_ends=$2; shift 2 ;;
+    --stdout-has) stdout_has=$2; shift 2 ;;
+    --stderr-starts) stderr_starts=$2; shift 2 ;;
+    --) shift; break ;;
+    *) echo "wine-sim-test.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ -n "$build" ] && [ -x "$k5sim" ] && [ -n "$port" ] && [ $# -ge 1 ] ||
+  { echo "wine-sim-test.sh: needs --build, an executable --k5sim, --port and a program" >&2; exit 2; }
+[[ " $K5_WINE_TEST_PORTS " == *" $port "* ]] ||
+  { echo "wine-sim-test.sh: COM$port is not one of the test ports ($K5_WINE_TEST_PORTS)" >&2; exit 2; }
+
+k5_wine_prefix "$build"
+link="$build/wine-ports/com$port"
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  k5_wine_release_port "$port"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# While the simulator replaces the port's placeholder with its link, the port is locked, so
+# that no Wine start puts the placeholder back in between.
+exec 8>"$link.lock"
+flock 8
+"$k5sim" --link "$link" "${sim_args[@]}" >"$work/sim.out" 2>"$work/sim.err" 8>&- &
+sim_pid=$!
+for _ in $(seq 100); do
+  [ -c "$link" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.05
+done
+flock -u 8
+exec 8>&-
+[ -c "$link" ] || { echo "k5sim did not start:"; cat "$work/sim.err"; exit 1; }
+
+status=0
+K5_TEST_COM=$port "$here/wine-run.sh" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
+cat "$work/out"
+cat "$work/err" >&2
+
+failed=0
+if [ "$status" -ne "$expect_exit" ]; then
+  echo "FAIL: exit status $status, expected $expect_exit" >&2
+  failed=1
+fi
+if [ -n "$expect_stdout" ] && ! cmp -s "$expect_stdout" "$work/out"; then
+  echo "FAIL: the output differs from $expect_stdout:" >&2
+  diff "$expect_stdout" "$work/out" >&2 || true
+  failed=1
+fi
+if [ -n "$stdout_ends" ]; then
+  printf '%b' "$stdout_ends" >"$work/ends"
+  if [ "$(tail -c "$(stat -c %s "$work/ends")" "$work/out" | od -An -c)" != "$(od -An -c <"$work/ends")" ]; then
+    echo "FAIL: the output does not end with: $stdout_ends" >&2
+    failed=1
+  fi
+fi
+if [ -n "$stdout_has" ] && ! grep -qF -- "$(printf '%b' "$stdout_has")" "$work/out"; then
+  echo "FAIL: the output does not contain: $stdout_has" >&2
+  failed=1
+fi
+if [ -n "$stderr_starts" ]; then
+  printf '%b' "$stderr_starts" >"$work/starts"
+  if [ "$(head -c "$(stat -c %s "$work/starts")" "$work/err" | od -An -c)" != "$(od -An -c <"$work/starts")" ]; then
+    echo "FAIL: the error output does not start with: $stderr_starts" >&2
+    failed=1
+  fi
+fi
+exit $failed
