@@ -1,6 +1,7 @@
 // Alt+D registered with Windows. A WM_HOTKEY stands for the key here: it is what the system
 // posts to the tool's user-interface thread when the key is pressed in any program, and it
 // takes the same way through the event dispatcher and the native event filter.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <QCoreApplication>
