@@ -11,10 +11,17 @@ scripts/install-deps.sh
 echo "=== windows build (mingw-w64, tests under Wine)"
 cmake --preset default >/dev/null
 cmake --build --preset default --target k5sim
+# Qt for Windows in its cache folder, for torvik.exe and veldra.exe: unpacked from
+# ../shared/qt-windows when that is there, otherwise built once from Debian's sources.
+scripts/qt-windows.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
 # ctest starts the persistent wineserver before the first test and ends it, with every Wine
 # and simulator process, after the last.
 ctest --preset windows "$@"
+# The desktop programs under Wine on a virtual display, clicked through and photographed.
+if [ -f build/windows/torvik/torvik.exe ]; then
+  scripts/wine-qt.sh build/windows
+fi
 cmake --build --preset windows --target package
