@@ -37,9 +37,8 @@ cleanup() {
   for pid in "$app_pid" "$sim_pid"; do
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   done
-  # Every process of the prefix (the device manager's services too) ends with its server.
-  "$WINESERVER" -k >/dev/null 2>&1 || true
-  k5_wine_server_stop
+  # The server and every process of the prefix (the device manager's services too), by pid.
+  k5_wine_server_stop "$build"
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
   return 0
@@ -96,6 +95,7 @@ start_sim() {
 stop_sim() {
   kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   sim_pid=""
+  k5_wine_release_port "$port"  # back to the empty placeholder: nothing serves the port now
 }
 
 # Waits up to $2 seconds (default 30) for a window whose name is exactly $1; prints its id.
