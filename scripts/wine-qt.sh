@@ -323,6 +323,34 @@ cp "$work/trace" "$shots/veldra-k5sim-trace.txt"
 registers_written_and_locked "$work/trace" && pass "VELDRA wrote and locked the registers" ||
   fail "k5sim's trace shows no registers written and locked by VELDRA"
 
+# Once more without the warmed-up box, for the warm-up page: its countdown running, the
+# question that cancels it, and the page after the cancel.
+start_sim
+launch "$build/veldra/veldra.exe"
+if wizard=$(window_named "$veldra_title" 60); then
+  next_page
+  next_page
+  veldra 152 111
+  xdotool key --delay 120 C O M "$port" Return
+  sleep 0.5
+  next_page
+  trace_shows 'Main.Model' 20 || fail "VELDRA's detection sent nothing to COM$port"
+  sleep 2
+  next_page # the ten-minute warm-up and its countdown
+  sleep 3
+  shoot "$wizard" veldra-5-warm-up-countdown
+  veldra 306 227 # Exit, during the warm-up: cancel it?
+  answer "Confirm Cancel" veldra-5-confirm-cancel Return
+  sleep 1
+  shoot "$wizard" veldra-5-warm-up-cancelled
+  veldra 306 227
+  answer "Confirm Exit" veldra-7-confirm-exit-after-warm-up Return
+  wait_app_end || fail "veldra.exe did not end after Exit"
+else
+  fail "no window \"$veldra_title\" from veldra.exe (second run)"
+fi
+stop_sim
+
 echo "Screenshots in $shots/"
 if [ "$failures" -ne 0 ]; then
   echo "wine-qt: $failures failure(s)" >&2
