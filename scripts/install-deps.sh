@@ -17,7 +17,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine wine64
   # The desktop programs under Wine: Wine's own Tahoma (the dialog font a Windows PC has),
   # typing and clicking on the virtual display, photographing its windows, icon files
-  fonts-wine xdotool imagemagick icoutils
+  fonts-wine xdotool imagemagick icoutils unzip
 )
 
 missing=()

@@ -20,8 +20,9 @@ cmake --build --preset windows
 # ctest starts the persistent wineserver before the first test and ends it, with every Wine
 # and simulator process, after the last.
 ctest --preset windows "$@"
-# The desktop programs under Wine on a virtual display, clicked through and photographed.
+cmake --build --preset windows --target package
+# The desktop programs under Wine on a virtual display, clicked through and photographed, and
+# started once more from the unpacked zip.
 if [ -f build/windows/torvik/torvik.exe ]; then
   scripts/wine-qt.sh build/windows
 fi
-cmake --build --preset windows --target package

@@ -35,11 +35,17 @@ failures=0
 cleanup() {
   local pid
   for pid in "$app_pid" "$sim_pid"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    if [ -n "$pid" ]; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
   done
   # The server and every process of the prefix (the device manager's services too), by pid.
   k5_wine_server_stop "$build"
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
   return 0
 }
@@ -93,7 +99,8 @@ start_sim() {
   exit 1
 }
 stop_sim() {
-  kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
   sim_pid=""
   k5_wine_release_port "$port"  # back to the empty placeholder: nothing serves the port now
 }
@@ -168,7 +175,7 @@ registers_written_and_locked() {
 keys() {
   local id=$1
   shift
-  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id" 2>/dev/null || true
   sleep 0.2
   xdotool key --delay 120 "$@"
 }
@@ -180,11 +187,15 @@ launch() {
 wait_app_end() {
   local _
   for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid" 2>/dev/null; app_pid=""; return 0; }
+    if ! kill -0 "$app_pid" 2>/dev/null; then
+      wait "$app_pid" 2>/dev/null || true
+      app_pid=""
+      return 0
+    fi
     sleep 0.1
   done
-  kill "$app_pid" 2>/dev/null
-  wait "$app_pid" 2>/dev/null
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
   app_pid=""
   return 1
 }
@@ -350,6 +361,27 @@ else
   fail "no window \"$veldra_title\" from veldra.exe (second run)"
 fi
 stop_sim
+
+# --- the zip -----------------------------------------------------------------------------
+# Unpacked into a folder of its own, each program starts with only what the zip holds.
+zip=$(ls "$build"/package/k5kit-*-win64.zip 2>/dev/null | tail -n 1 || true)
+if [ -n "$zip" ]; then
+  mkdir -p "$work/unpacked"
+  (cd "$work/unpacked" && unzip -q "$zip")
+  folder=$(ls -d "$work"/unpacked/k5kit-*-win64)
+  for program in torvik:"$torvik_title" veldra:"$veldra_title"; do
+    exe="$folder/${program%%:*}.exe"
+    launch "$exe"
+    if window_named "${program#*:}" 60 >/dev/null; then
+      pass "$(basename "$zip"): ${program%%:*}.exe starts"
+    else
+      fail "$(basename "$zip"): ${program%%:*}.exe shows no window \"${program#*:}\""
+    fi
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=""
+  done
+fi
 
 echo "Screenshots in $shots/"
 if [ "$failures" -ne 0 ]; then
