@@ -86,7 +86,8 @@ endfunction()
 # modules (Test) follow the target's name.
 function(k5_deploy_qt_runtime target)
   add_dependencies(${target} k5_qt_runtime)
-  _k5_runtime_files(files "${K5_QT_WINDOWS_MODULES};${ARGN}")
+  set(modules ${K5_QT_WINDOWS_MODULES} ${ARGN})
+  _k5_runtime_files(files "${modules}")
   foreach(file IN LISTS files)
     get_filename_component(folder "${file}" DIRECTORY)
     add_custom_command(TARGET ${target} POST_BUILD
