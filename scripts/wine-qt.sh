@@ -221,6 +221,11 @@ if main=$(window_named "$torvik_title" 60); then
   torvik 45 45 # User Settings
   if dialog=$(window_named "User Settings" 10); then
     shoot "$dialog" torvik-3-user-settings
+    # CP above its bound (the dialog is 214 by 180 units, CP's field at 48,156): the prompt.
+    click "$dialog" 214 180 72 162
+    keys "$dialog" ctrl+a 0 period 9 5 Return
+    answer TORVIK torvik-3-user-settings-prompt Return
+    shoot "$dialog" torvik-3-user-settings-refused
     keys "$dialog" Escape
     gone "$dialog" || fail "User Settings stayed open"
   else
