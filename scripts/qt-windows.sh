@@ -26,6 +26,12 @@ triplet=x86_64-w64-mingw32
 say() { echo "qt-windows: $*" >&2; }
 die() { say "$*"; exit 1; }
 
+case "${1:-}" in
+  "") from_source=no ;;
+  --from-source) from_source=yes ;;
+  *) die "usage: $0 [--from-source]" ;;
+esac
+
 if [ -f "$ready" ]; then
   echo "$prefix"
   exit 0
@@ -163,10 +169,8 @@ build_from_source() {
 }
 
 archive=${K5_QT_WINDOWS_ARCHIVE:-}
-if [ "${1:-}" = --from-source ]; then
+if [ "$from_source" = yes ]; then
   archive=""
-elif [ -n "${1:-}" ]; then
-  die "usage: $0 [--from-source]"
 elif [ -z "$archive" ]; then
   archive=$(find_shared_archive || true)
 fi
