@@ -202,6 +202,24 @@ wait_app_end() {
 
 rm -rf "$shots"
 mkdir -p "$shots"
+
+# The icon Explorer and the taskbar show: each program carries its icon file as group icon 128.
+for program in torvik veldra; do
+  if command -v wrestool >/dev/null &&
+    wrestool -x -t 14 -n 128 "$build/$program/$program.exe" -o "$work/$program.ico" 2>/dev/null &&
+    [ "$(icotool -l "$work/$program.ico")" = "$(icotool -l "resources/$program.ico")" ]; then
+    pass "$program.exe carries resources/$program.ico as its icon"
+  else
+    fail "$program.exe carries no icon 128 like resources/$program.ico"
+  fi
+  # A windowed program: Windows opens no console window beside it.
+  headers=$(x86_64-w64-mingw32-objdump -p "$build/$program/$program.exe")
+  if grep -q '^Subsystem.*(Windows GUI)' <<<"$headers"; then
+    pass "$program.exe is a windowed program"
+  else
+    fail "$program.exe is not a windowed (GUI subsystem) program"
+  fi
+done
 # --- TORVIK -------------------------------------------------------------------------------
 # The main window is 324 by 282 dialog units; its controls' places in those units.
 torvik_title="K5 Post-AMP Config V1.3.0"
@@ -272,8 +290,10 @@ if [ -f "$report" ]; then
   "$WINELOADER" "$build/cli/k5ctl.exe" --port "$port" configure </dev/null 2>/dev/null |
     tr -d '\r' >"$work/expected-log"
   stop_sim
-  if head -c 1 "$report" | od -An -c | grep -q '\\n' &&
-    sed -n 2p "$report" | grep -Eq '^Configuration Process log - [0-9]+\.[0-9]+\.[0-9]+ [0-9]+:[0-9]+:[0-9]+:'$'\r''$' &&
+  header=$(sed -n 2p "$report")
+  if [ "$(head -c 1 "$report" | od -An -tx1 | tr -d ' ')" = 0a ] &&
+    grep -Eq '^Configuration Process log - [0-9]+\.[0-9]+\.[0-9]+ [0-9]+:[0-9]+:[0-9]+:'$'\r''$' \
+      <<<"$header" &&
     tail -n +3 "$report" | cmp -s - "$work/expected-log"; then
     pass "CfgLog.txt beside torvik.exe holds the exact log"
   else
