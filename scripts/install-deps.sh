@@ -19,6 +19,9 @@ packages=(
   # The Windows build: mingw-w64 with the posix thread model, GoogleTest's sources to build
   # it with, and Wine to run its tests
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine wine64
+  # The desktop programs under Wine: Wine's own Tahoma (the dialog font a Windows PC has),
+  # typing and clicking on the virtual display, photographing its windows, icon files
+  fonts-wine xdotool imagemagick icoutils unzip
 )
 
 missing=()

@@ -97,6 +97,10 @@ bool GlobalHotKey::Register() {
 #endif
 }
 
+bool GlobalHotKey::IsRegistered() const {
+    return !grabbedModifiers_.empty();
+}
+
 void GlobalHotKey::Unregister() {
 #ifdef K5_HAVE_XCB
     if (grabbedModifiers_.empty()) {

@@ -366,7 +366,12 @@ void CTORVIKDlg::SaveReport() {
     const QString path = ReportPath();
     const QByteArray text = logPane_->toPlainText().toUtf8();
     const ReportResult result = SaveConfigurationReport(
+#ifdef _WIN32
+        // The program's folder may have any name: no detour through the ANSI code page.
+        std::filesystem::path(path.toStdWString()),
+#else
         std::filesystem::path(QFile::encodeName(path).toStdString()),
+#endif
         std::string_view(text.constData(), static_cast<size_t>(text.size())));
     // Every outcome names the file, so the technician knows where the report went, or which
     // file could not be written.
