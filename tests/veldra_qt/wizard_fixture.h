@@ -97,6 +97,17 @@ protected:
         Click("nextButton");
     }
 
+    // Makes the frame, finds the K5 through "Auto Detect" and goes on into the warm-up, whose
+    // countdown runs `countdownMinutes`; returns once its first command is through and only
+    // Exit is enabled.
+    void StartWarmUp(int countdownMinutes) {
+        MakeFrame(countdownMinutes);
+        DetectFrom(0);
+        ASSERT_TRUE(WaitForDetection());
+        Click("nextButton");
+        ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    }
+
     bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 15000) {
         return QTest::qWaitFor(condition, timeoutMs);
     }

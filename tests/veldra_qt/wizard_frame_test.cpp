@@ -120,11 +120,7 @@ TEST_F(WizardTest, TheCountdownsEndStartsTheCalibrationWithoutAClick) {
 
 TEST_F(WizardTest, ACancelledWarmUpKeepsThePortAndNextCalibratesAtOnce) {
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
 
     boxes_.AnswerNext(MessageAnswer::Ok);
     Click("exitButton");
@@ -156,11 +152,7 @@ TEST_F(WizardTest, ACancelledWarmUpKeepsThePortAndNextCalibratesAtOnce) {
 
 TEST_F(WizardTest, ExitAnsweredCancelLeavesTheCountdownRunning) {
     PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
     const uint64_t run = Frame().CurrentWorkerRun();
 
     boxes_.AnswerNext(MessageAnswer::Cancel);
@@ -198,11 +190,7 @@ TEST_F(WizardTest, TheCloseBoxCancelsAWarmUpStillInitialising) {
 TEST_F(WizardTest, AnAnswerGivenAfterTheWarmUpEndedChangesNothing) {
     // The warm-up fails while the cancel question is open: its error stands, Next stays off.
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
 
     boxes_.AnswerNext(MessageAnswer::Ok);
     boxes_.WhileAsking([&] {
@@ -218,11 +206,7 @@ TEST_F(WizardTest, AnAnswerGivenAfterTheWarmUpEndedChangesNothing) {
 
 TEST_F(WizardTest, ACancelConfirmedAfterTheCountdownEndedLeavesTheCalibrationRunning) {
     PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/0);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/0));
 
     // The countdown runs out while the question is open, and the calibration starts.
     boxes_.AnswerNext(MessageAnswer::Ok);
@@ -239,11 +223,7 @@ TEST_F(WizardTest, ACancelConfirmedAfterTheCountdownEndedLeavesTheCalibrationRun
 
 TEST_F(WizardTest, ALateWarmUpReportAfterTheStopChangesNothing) {
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/0);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/0));
     const uint64_t warmUpRun = Frame().CurrentWorkerRun();
     ASSERT_TRUE(WaitFor([this] { return Frame().CurrentPage() == 6; }));
     ASSERT_TRUE(Frame().WorkerRunning());
@@ -263,11 +243,7 @@ TEST_F(WizardTest, ALateWarmUpReportAfterTheStopChangesNothing) {
 
 TEST_F(WizardTest, ALateErrorAfterAConfirmedCancelKeepsTheCancelledState) {
     PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
     const uint64_t warmUpRun = Frame().CurrentWorkerRun();
     boxes_.AnswerNext(MessageAnswer::Ok);
     Click("exitButton");
@@ -307,11 +283,7 @@ TEST_F(WizardTest, AWarmUpFailureRacingTheCountdownsEndIsDropped) {
     for (const bool untilQueued : {true, false}) {
         SCOPED_TRACE(untilQueued ? "error queued" : "command under way");
         sim::Simulator& k5 = PutK5On(3);
-        MakeFrame(/*countdownMinutes=*/10);
-        DetectFrom(0);
-        ASSERT_TRUE(WaitForDetection());
-        Click("nextButton");
-        ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+        ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
 
         FailKeepAliveUnseen(k5, untilQueued);
         Frame().OnWarmUpEvent(kWarmUpFinished);  // what the page says when its countdown ends
@@ -329,11 +301,7 @@ TEST_F(WizardTest, AWarmUpFailureRacingTheCountdownsEndIsDropped) {
 // cancelled state stands, and Next calibrates on the port that is still open.
 TEST_F(WizardTest, AWarmUpErrorQueuedBeforeAConfirmedCancelIsDropped) {
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
 
     boxes_.AnswerNext(MessageAnswer::Ok);
     boxes_.WhileAsking([&] { FailKeepAliveUnseen(k5, true); });
@@ -542,11 +510,7 @@ TEST_F(WizardTest, CalibrationCodesBeyondTheTableChangeNothing) {
 
 TEST_F(WizardTest, PreviousFromTheWarmUpPageClosesThePort) {
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
     boxes_.AnswerNext(MessageAnswer::Ok);
     Click("exitButton");
     ASSERT_EQ(Frame().ButtonMask(), kAllButtons);
@@ -565,11 +529,7 @@ TEST_F(WizardTest, PreviousFromTheWarmUpPageClosesThePort) {
 
 TEST_F(WizardTest, ExitAfterAWarmUpFailureAsksTheExitQuestion) {
     sim::Simulator& k5 = PutK5On(3);
-    MakeFrame(/*countdownMinutes=*/10);
-    DetectFrom(0);
-    ASSERT_TRUE(WaitForDetection());
-    Click("nextButton");
-    ASSERT_TRUE(WaitFor([this] { return Frame().ButtonMask() == kButtonExit; }));
+    ASSERT_NO_FATAL_FAILURE(StartWarmUp(/*countdownMinutes=*/10));
     k5.Update([](sim::SimConfig& config) { config.ignorePaths = {"Dsp.Test"}; });
     ASSERT_TRUE(WaitFor([this] { return !Frame().WorkerRunning(); }));
 
