@@ -15,35 +15,17 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target bench_com_link
 
 build="$root/build/windows"
-sim_pid=""
-stop_sim() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-  fi
-}
-trap 'stop_sim; k5_wine_server_stop "$build"' EXIT
-
-# Starts k5sim with its link at $1 and waits for it.
-start_sim() {
-  build/default/sim/k5sim --left 760 --right 760 --link "$1" >/dev/null 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -c "$1" ] && return 0
-    sleep 0.05
-  done
-  echo "k5sim did not start" >&2
-  exit 1
-}
+trap 'k5_stop_sim; k5_wine_server_stop "$build"' EXIT
+k5sim=build/default/sim/k5sim
+sim_log="$build/bench-k5sim.log"
 
 status=0
 k5_wine_server_start "$build"
-start_sim "$build/wine-ports/com5"
+k5_wine_serve_port "$k5sim" 5 /dev/null "$sim_log" --left 760 --right 760
 "$root/scripts/wine-run.sh" "$build/bench/bench_com_link.exe" '\\.\COM5' "$iterations" || status=1
-stop_sim
+k5_wine_stop_serving 5
 echo
-start_sim "$build/native-bench-line"
+k5_start_sim "$k5sim" "$build/native-bench-line" /dev/null "$sim_log" --left 760 --right 760
 build/default/bench/bench_com_link "$build/native-bench-line" "$iterations" || status=1
-stop_sim
+k5_stop_sim
 exit $status

@@ -30,16 +30,15 @@ for tool in Xvfb xdotool import; do
 done
 
 work=$(mktemp -d)
-xvfb_pid="" sim_pid="" app_pid=""
+xvfb_pid="" app_pid=""
 failures=0
 cleanup() {
   local pid
-  for pid in "$app_pid" "$sim_pid"; do
-    if [ -n "$pid" ]; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  k5_stop_sim
   # The server and every process of the prefix (the device manager's services too), by pid.
   k5_wine_server_stop "$build"
   if [ -n "$xvfb_pid" ]; then
@@ -87,22 +86,11 @@ export DISPLAY=$display
 
 # Starts k5sim (readings 760/760, the worked example) on COM$port, tracing to $work/trace.
 start_sim() {
-  rm -f "$build/wine-ports/com$port"
-  "$k5sim" --left 760 --right 760 --trace --link "$build/wine-ports/com$port" \
-    >"$work/sim.out" 2>"$work/trace" &
-  sim_pid=$!
-  for _ in $(seq 50); do
-    [ -e "$build/wine-ports/com$port" ] && return 0
-    sleep 0.1
-  done
-  echo "wine-qt: k5sim did not start" >&2
-  exit 1
+  k5_wine_serve_port "$k5sim" "$port" "$work/sim.out" "$work/trace" --left 760 --right 760 \
+    --trace || exit 1
 }
 stop_sim() {
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  k5_wine_release_port "$port"  # back to the empty placeholder: nothing serves the port now
+  k5_wine_stop_serving "$port"  # back to the empty placeholder: nothing serves the port now
 }
 
 # Waits up to $2 seconds (default 30) for a window whose name is exactly $1; prints its id.

@@ -39,33 +39,14 @@ done
   { echo "wine-sim-test.sh: COM$port is not one of the test ports ($K5_WINE_TEST_PORTS)" >&2; exit 2; }
 
 k5_wine_prefix "$build"
-link="$build/wine-ports/com$port"
 work=$(mktemp -d)
-sim_pid=""
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  k5_wine_release_port "$port"
+  k5_wine_stop_serving "$port"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# While the simulator replaces the port's placeholder with its link, the port is locked, so
-# that no Wine start puts the placeholder back in between.
-exec 8>"$link.lock"
-flock 8
-"$k5sim" --link "$link" "${sim_args[@]}" >"$work/sim.out" 2>"$work/sim.err" 8>&- &
-sim_pid=$!
-for _ in $(seq 100); do
-  [ -c "$link" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.05
-done
-flock -u 8
-exec 8>&-
-[ -c "$link" ] || { echo "k5sim did not start:"; cat "$work/sim.err"; exit 1; }
+k5_wine_serve_port "$k5sim" "$port" "$work/sim.out" "$work/sim.err" "${sim_args[@]}"
 
 status=0
 K5_TEST_COM=$port "$here/wine-run.sh" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?

@@ -100,6 +100,54 @@ k5_wine_release_port() {
   ln -sfn "$K5_WINE_BUILD/wine-ports/no-device" "$link.tmp$$" && mv -fT "$link.tmp$$" "$link"
 }
 
+# Starts the native simulator $1 with its link at $2 (further arguments after $4 go to it),
+# its standard output to $3 and its standard error to $4. Sets k5_sim_pid and returns once
+# the link leads to its terminal; fails with the simulator's own words otherwise.
+k5_start_sim() {
+  local k5sim=$1 link=$2 out=$3 err=$4
+  shift 4
+  "$k5sim" --link "$link" "$@" >"$out" 2>"$err" 8>&- &
+  k5_sim_pid=$!
+  for _ in $(seq 100); do
+    [ -c "$link" ] && return 0
+    kill -0 "$k5_sim_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "k5sim did not start at $link:" >&2
+  cat "$err" >&2
+  return 1
+}
+
+# Stops the simulator k5_start_sim started, if it still runs.
+k5_stop_sim() {
+  if [ -n "${k5_sim_pid:-}" ]; then
+    kill "$k5_sim_pid" 2>/dev/null || true
+    wait "$k5_sim_pid" 2>/dev/null || true
+    k5_sim_pid=""
+  fi
+}
+
+# Serves test port $2 with the native simulator $1, as k5_start_sim does with the port's
+# link. While the simulator replaces the port's placeholder with its link, the port is
+# locked, so that no Wine start puts the placeholder back in between.
+k5_wine_serve_port() {
+  local k5sim=$1 port=$2 out=$3 err=$4 status=0
+  shift 4
+  local link="$K5_WINE_BUILD/wine-ports/com$port"
+  exec 8>"$link.lock"
+  flock 8
+  k5_start_sim "$k5sim" "$link" "$out" "$err" "$@" || status=$?
+  flock -u 8
+  exec 8>&-
+  return $status
+}
+
+# Stops the simulator serving test port $1 and gives the port its placeholder back.
+k5_wine_stop_serving() {
+  k5_stop_sim
+  k5_wine_release_port "$1"
+}
+
 # True while a wineserver serves the prefix.
 k5_wine_server_running() {
   "$WINESERVER" -k0 >/dev/null 2>&1
