@@ -15,7 +15,7 @@
 #include "devlink/commands.h"
 #include "devlink/device_link.h"
 #include "devlink/registers.h"
-#include "devlink/timer_resolution.h"
+#include "serialport/timer_resolution.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "bench/sim_line.h"
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/registers.h"

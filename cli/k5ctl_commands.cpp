@@ -12,7 +12,7 @@
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/run_record.h"
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"

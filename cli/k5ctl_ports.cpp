@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "devlink/com_port_system.h"
+#include "serialport/com_port_system.h"
 #endif
 
 namespace k5::cli {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 
 namespace k5::cli {
 

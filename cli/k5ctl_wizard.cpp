@@ -9,7 +9,7 @@
 
 #include "cli/interrupt_watch.h"
 #include "cli/run_record.h"
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "veldra/calibration.h"

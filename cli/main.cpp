@@ -9,7 +9,7 @@
 
 #include "cli/k5ctl_commands.h"
 #include "cli/k5ctl_options.h"
-#include "devlink/timer_resolution.h"
+#include "serialport/timer_resolution.h"
 
 int main(int argc, char** argv) {
 #ifdef SIGPIPE

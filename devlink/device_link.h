@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/frames.h"
 #include "devlink/serial_comm.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 
 namespace k5 {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "devlink/serial_port.h"
-#include "devlink/serial_settings.h"
+#include "serialport/serial_port.h"
+#include "serialport/serial_settings.h"
 
 namespace k5 {
 

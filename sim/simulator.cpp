@@ -13,7 +13,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "devlink/serial_port_holders_posix.h"
+#include "serialport/serial_port_holders_posix.h"
 #include "sim/trace.h"
 
 namespace k5::sim {

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "devlink/commands.h"
 #include "qtkit/dialog_font.h"
 #include "qtkit/dialog_units.h"

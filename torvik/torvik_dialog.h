@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"

@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QSignalBlocker>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 
 namespace k5::veldra {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "devlink/commands.h"
 
 namespace k5::veldra {

@@ -1,7 +1,7 @@
 #include "veldra/wizard_link.h"
 
 #include "devlink/commands.h"
-#include "devlink/serial_settings.h"
+#include "serialport/serial_settings.h"
 
 namespace k5::veldra {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
 

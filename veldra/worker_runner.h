@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "veldra/worker_observer.h"
 
 namespace k5::veldra {

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "devlink/serial_port_holders_posix.h"
+#include "serialport/serial_port_holders_posix.h"
 #include "sim/simulator.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pty_peer.h"

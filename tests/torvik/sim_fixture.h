@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
 #include "sim/simulator.h"

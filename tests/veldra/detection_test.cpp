@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "veldra/detect_page_model.h"
 #include "veldra/page_texts.h"
 #include "wizard_fixture.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "devlink/serial_comm.h"
 
 namespace k5 {

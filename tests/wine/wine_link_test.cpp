@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 #include "devlink/commands.h"
 #include "devlink/device_link.h"
 #include "devlink/frames.h"
 #include "devlink/registers.h"
 #include "devlink/serial_comm.h"
-#include "devlink/timer_resolution.h"
+#include "serialport/timer_resolution.h"
 
 namespace k5 {
 namespace {

@@ -1,4 +1,4 @@
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 
 namespace k5 {
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "devlink/serial_comm.h"
-#include "devlink/serial_port_holders_posix.h"
+#include "serialport/serial_port_holders_posix.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pty_peer.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 
 namespace k5 {
 

@@ -1,4 +1,4 @@
-#include "devlink/serial_port.h"
+#include "serialport/serial_port.h"
 
 namespace k5 {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "devlink/comm_timeouts.h"
-#include "devlink/serial_port.h"
+#include "serialport/comm_timeouts.h"
+#include "serialport/serial_port.h"
 
 namespace k5 {
 

@@ -1,5 +1,5 @@
-#include "devlink/com_port.h"
-#include "devlink/com_port_system.h"
+#include "serialport/com_port.h"
+#include "serialport/com_port_system.h"
 
 namespace k5 {
 

@@ -1,6 +1,6 @@
 // COM numbering on Linux against a fake sysfs and /dev tree: which nodes are ports, where a
 // number comes from, and how the port table numbers adapters and survives bad input.
-#include "devlink/com_port_system.h"
+#include "serialport/com_port_system.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "devlink/serial_settings.h"
+#include "serialport/serial_settings.h"
 
 namespace k5 {
 

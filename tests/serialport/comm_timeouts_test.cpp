@@ -1,4 +1,4 @@
-#include "devlink/comm_timeouts.h"
+#include "serialport/comm_timeouts.h"
 
 #include <gtest/gtest.h>
 

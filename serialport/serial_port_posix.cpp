@@ -17,8 +17,8 @@
 #include <system_error>
 #include <thread>
 
-#include "devlink/serial_port.h"
-#include "devlink/serial_port_holders_posix.h"
+#include "serialport/serial_port.h"
+#include "serialport/serial_port_holders_posix.h"
 
 namespace k5 {
 

@@ -1,4 +1,4 @@
-#include "devlink/serial_settings.h"
+#include "serialport/serial_settings.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 // Who else has a serial device: /proc/*/fd, and the UUCP lock files of terminal programs.
-#include "devlink/serial_port_holders_posix.h"
+#include "serialport/serial_port_holders_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "devlink/timer_resolution.h"
+#include "serialport/timer_resolution.h"
 
 #ifdef _WIN32
 #include <windows.h>

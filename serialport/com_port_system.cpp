@@ -1,6 +1,6 @@
 // COM numbers on Linux, answered from sysfs without opening a device, and the kit's port
 // table that keeps the numbers of plug-in adapters the way Windows keeps them.
-#include "devlink/com_port_system.h"
+#include "serialport/com_port_system.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "devlink/com_port.h"
+#include "serialport/com_port.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "devlink/serial_settings.h"
+#include "serialport/serial_settings.h"
 
 namespace k5 {
 

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "devlink/cancel_event.h"
+#include "serialport/cancel_event.h"
 
 namespace k5 {
 
