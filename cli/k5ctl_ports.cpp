@@ -5,11 +5,12 @@
 #include "cli/k5ctl_options.h"
 
 #ifndef _WIN32
-#include <grp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "serialport/com_port_system.h"
+#include "serialport/device_access_posix.h"
 #endif
 
 namespace k5::cli {
@@ -24,17 +25,12 @@ std::string Pad(std::string text, size_t width) {
 }
 
 #ifndef _WIN32
-// The group that may open `path` when this user may not; nothing is opened to find out.
-std::optional<std::string> GroupToJoin(const std::string& path) {
+// What to do about a device this user may not open; nothing is opened to find out.
+std::optional<std::string> AccessAdvice(const std::string& path) {
     if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) {
         return std::nullopt;
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return std::nullopt;
-    }
-    const group* owner = ::getgrgid(info.st_gid);
-    return owner != nullptr ? std::string(owner->gr_name) : std::string("dialout");
+    return PermissionAdviceFor(path);
 }
 #endif
 
@@ -71,9 +67,8 @@ std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
         line.erase(line.find_last_not_of(' ') + 1);
         text += line + "\n";
     }
-    for (const auto& [path, group] : cannotOpen) {
-        text += "You may not open " + path + ": add yourself to the '" + group +
-                "' group (sudo adduser $USER " + group + ") and log in again.\n";
+    for (const auto& [path, advice] : cannotOpen) {
+        text += "You may not open " + path + ": " + advice + ".\n";
     }
     if (!tablePath.empty()) {
         text += "Port table: " + tablePath + "\n";
@@ -90,8 +85,8 @@ int RunPortsCommand(std::FILE* out) {
         if (!port.exists) {
             continue;
         }
-        if (auto group = GroupToJoin(port.devicePath)) {
-            cannotOpen.emplace_back(port.devicePath, std::move(*group));
+        if (auto advice = AccessAdvice(port.devicePath)) {
+            cannotOpen.emplace_back(port.devicePath, std::move(*advice));
         }
     }
     const auto folder = ComPortSystem::DefaultConfigDir();

@@ -9,7 +9,7 @@
 namespace k5::cli {
 
 // The listing of `k5ctl ports`: one line per COM number, then the hints. `cannotOpen` are the
-// devices the user has no right to open, with the group that may.
+// devices the user has no right to open, with what to do about it.
 std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
                               const std::vector<std::pair<std::string, std::string>>& cannotOpen,
                               const std::string& tablePath);

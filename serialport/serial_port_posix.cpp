@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "serialport/device_access_posix.h"
 #include "serialport/serial_port.h"
 #include "serialport/serial_port_holders_posix.h"
 
@@ -252,10 +253,8 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         switch (error) {
             case EACCES:
             case EPERM:
-                Fail(PortError::PermissionDenied,
-                     devicePath +
-                         ": permission denied (add the user to the 'dialout' group and log in "
-                         "again)");
+                Fail(PortError::PermissionDenied, devicePath + ": permission denied (" +
+                                                      PermissionAdviceFor(devicePath) + ")");
                 break;
             case EBUSY:  // another opener set TIOCEXCL
                 Fail(PortError::InUse, devicePath + ": " + inUseBy(-1));

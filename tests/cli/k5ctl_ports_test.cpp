@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "serialport/device_access_posix.h"
 #include "serialport/serial_port_holders_posix.h"
 #include "sim/simulator.h"
 #include "tests/support/child_process.h"
@@ -33,8 +34,9 @@ TEST(K5ctlPorts, ListingNamesDeviceSourceAndDescription) {
                 "FT232R USB UART",
                 true};
     ports[2] = {7, "/dev/ttyUSB3", "", ComPortSource::Environment, "", false};
-    const std::string text =
-        FormatPortListing(ports, {{"/dev/ttyS0", "dialout"}}, "/home/t/.config/k5kit/ports.conf");
+    const std::string text = FormatPortListing(
+        ports, {{"/dev/ttyS0", PermissionAdvice({0, 20, 020660, "root", "dialout"})}},
+        "/home/t/.config/k5kit/ports.conf");
     EXPECT_EQ(text,
               "COM1  /dev/ttyS0                         UART         16550A UART\n"
               "COM4  /dev/serial/by-id/usb-FTDI_FT232R  port table   FT232R USB UART "
@@ -79,12 +81,12 @@ TEST_F(PortsProgram, AUserWhoMayNotOpenAPortIsToldWhichGroupToJoin) {
         GTEST_SKIP() << "needs root to run k5ctl as nobody";
     }
     test::PtyPeer pty;
+    // A serial port as Debian's udev rules leave it.
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(pty.DevicePath().c_str(), 0, dialout->gr_gid), 0);
     ::chmod(pty.DevicePath().c_str(), 0660);
-    struct stat info {};
-    ASSERT_EQ(::stat(pty.DevicePath().c_str(), &info), 0);
-    const group* owner = ::getgrgid(info.st_gid);
-    ASSERT_NE(owner, nullptr);
-    const std::string groupName = owner->gr_name;
+    const std::string groupName = dialout->gr_name;
     ScopedEnv xdg("XDG_CONFIG_HOME", config_.string());
     ScopedEnv sim("K5_COM6", pty.DevicePath());
     const test::ChildOutcome r =
@@ -96,6 +98,61 @@ TEST_F(PortsProgram, AUserWhoMayNotOpenAPortIsToldWhichGroupToJoin) {
                    "' group (sudo adduser $USER " + groupName + ") and log in again.\n"),
         std::string::npos)
         << r.out << r.err;
+}
+
+// The listing and the open error give one advice: a group only when joining it helps, never
+// the root group, and otherwise who owns the device and how.
+TEST(DeviceAccessAdvice, NamesAGroupOnlyWhenJoiningItHelps) {
+    const std::string join =
+        "add yourself to the 'dialout' group (sudo adduser $USER dialout) and log in again";
+    const struct {
+        DeviceAccess access;
+        std::string advice;
+    } cases[] = {
+        {{0, 20, 020660, "root", "dialout"}, join},
+        {{0, 20, 020620, "root", "dialout"},
+         "it belongs to root:dialout with mode 0620, so no group gives access to it; ask the "
+         "administrator for access"},
+        {{0, 0, 020600, "root", "root"},
+         "it belongs to root:root with mode 0600, so no group gives access to it; ask the "
+         "administrator for access"},
+        {{0, 0, 020660, "root", "root"},
+         "it belongs to root:root with mode 0660, so no group gives access to it; ask the "
+         "administrator for access"},
+        {{1000, 4321, 020660, "", ""},
+         "it belongs to 1000:4321 with mode 0660, so no group gives access to it; ask the "
+         "administrator for access"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PermissionAdvice(c.access), c.advice) << std::oct << c.access.mode;
+    }
+}
+
+TEST_F(PortsProgram, TheListingAndTheOpenErrorAgreeOnADeviceNoGroupMayOpen) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run k5ctl as nobody";
+    }
+    test::PtyPeer pty;
+    ::chmod(pty.DevicePath().c_str(), 0600);
+    const auto access = ReadDeviceAccess(pty.DevicePath());
+    ASSERT_TRUE(access);
+    const std::string advice = PermissionAdvice(*access);
+    ScopedEnv xdg("XDG_CONFIG_HOME", config_.string());
+    ScopedEnv sim("K5_COM6", pty.DevicePath());
+    const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=nobody",
+                                             "--regid=nogroup", "--clear-groups", K5CTL_PATH};
+    std::vector<std::string> listing = nobody;
+    listing.push_back("ports");
+    const test::ChildOutcome ports = test::RunProgram(listing);
+    EXPECT_NE(ports.out.find("You may not open " + pty.DevicePath() + ": " + advice + ".\n"),
+              std::string::npos)
+        << ports.out;
+    std::vector<std::string> open = nobody;
+    open.insert(open.end(), {"--port", "6", "link-test"});
+    const test::ChildOutcome linkTest = test::RunProgram(open);
+    EXPECT_EQ(linkTest.exitStatus, 20);
+    EXPECT_EQ(linkTest.err,
+              "Port error: " + pty.DevicePath() + ": permission denied (" + advice + ")\n");
 }
 
 // --- A port nobody else holds ----------------------------------------------------------------
