@@ -1,5 +1,6 @@
 #include "qtkit/message_boxes.h"
 
+#include <QKeyEvent>
 #include <QMessageBox>
 
 namespace k5::qtkit {
@@ -18,6 +19,26 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+// A message box answers a button's underlined letter even without Alt. On an unasked
+// question, letters typed for another program must not answer it.
+class SwallowLetters : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const bool plain = (key->modifiers() &
+                                (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) == 0;
+            if (plain && !key->text().isEmpty() && key->text().at(0).isLetterOrNumber()) {
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request,
@@ -29,8 +50,11 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageReque
     }
     if (request.buttons == MessageButtons::YesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box->setDefaultButton(QMessageBox::Yes);
+        box->setDefaultButton(request.unasked ? QMessageBox::No : QMessageBox::Yes);
         box->setEscapeButton(QMessageBox::No);
+        if (request.unasked) {
+            box->installEventFilter(new SwallowLetters(box.get()));
+        }
     } else if (request.buttons == MessageButtons::OkCancel) {
         box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box->setDefaultButton(QMessageBox::Ok);

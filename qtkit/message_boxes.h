@@ -18,6 +18,10 @@ struct MessageRequest {
     QString text;
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
+    // A question that comes unasked, perhaps while the user is typing into another program:
+    // No is the default button and plain letter keys answer nothing, so that only a click,
+    // Space on Yes or Alt+Y says Yes.
+    bool unasked = false;
 };
 
 // The windows ask their questions and report their outcomes through this, so that a test can
@@ -45,7 +49,7 @@ public:
 };
 
 // The box as QtMessageBoxes shows it; Escape answers No on a question and Cancel on an
-// OK/Cancel box.
+// OK/Cancel box. An unasked question keeps No as its default and ignores letter keys.
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const MessageRequest& request,
                                              const QString& informativeText = {});
 

@@ -1,5 +1,6 @@
 // Renders every window and dialog of the configuration tool to PNG files for review: the
-// main window idle, during a run and after a successful run, the message boxes it shows,
+// main window idle, during a run and after a successful run, the message boxes it shows
+// (the register reset's question when Alt+D comes from another program among them),
 // both dialogs and a validation prompt. Runs against an in-process simulated K5 on COM1.
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -94,6 +95,17 @@ int main(int argc, char* argv[]) {
     WaitFor([&] { return !window.IsRunning(); });
     Save(window, QStringLiteral("main-success"));
 
+    // Alt+D pressed while another program is active asks first (answered No here); pressed in
+    // the tool itself, it resets at once and shows the outcome.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    WaitFor([&] { return elsewhere.isActiveWindow(); });
+    boxes.nextName = QStringLiteral("message-register-reset-question");
+    window.ResetRegisters();
+    elsewhere.close();
+    window.activateWindow();
+    WaitFor([&] { return window.isActiveWindow(); });
     boxes.nextName = QStringLiteral("message-register-reset");
     window.ResetRegisters();
 

@@ -28,4 +28,8 @@ inline constexpr std::string_view kCancelledText = "\nCancelled\n";
 inline constexpr std::string_view kSaveReportQuestion = "Save the configuration report?";
 inline constexpr std::string_view kMessageCaption = "Note";
 
+// Asked before Alt+D resets the registers when the key was pressed in another program.
+inline constexpr std::string_view kRegisterResetQuestion =
+    "Alt+D was pressed in another program.\nSet AMP registers to default values?";
+
 }  // namespace k5::torvik

@@ -1,5 +1,6 @@
 #include "torvik/torvik_dialog.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -15,11 +16,11 @@
 #include <filesystem>
 #include <string_view>
 
-#include "serialport/com_port.h"
 #include "devlink/commands.h"
 #include "qtkit/dialog_font.h"
 #include "qtkit/dialog_units.h"
 #include "qtkit/message_boxes.h"
+#include "serialport/com_port.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_observer.h"
 #include "torvik/configuration_report.h"
@@ -320,12 +321,41 @@ void CTORVIKDlg::OnBurnIn(bool on) {
     SetBurnInMode(link_, on);
 }
 
+bool CTORVIKDlg::IsActive() const {
+    // The window itself, or one of its dialogs.
+    for (const QWidget* window = QApplication::activeWindow(); window != nullptr;
+         window = window->parentWidget()) {
+        if (window == this) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CTORVIKDlg::ResetRegisters() {
-    // One press, one reset: the grabbed key still arrives while the result box is open.
+    // One press, one reset: the grabbed key still arrives while the question or the result
+    // box is open.
     if (running_ || resetting_ || !IsPortOpen()) {
         return;
     }
     resetting_ = true;
+    // Alt+D is also the address-bar key of browsers and file managers: pressed there, it was
+    // most likely not meant for the amplifier.
+    if (!IsActive()) {
+        if (isMinimized()) {
+            showNormal();
+        }
+        raise();
+        activateWindow();
+        const qtkit::MessageAnswer answer =
+            boxes_.Show(this, {ToQString(kMessageCaption), ToQString(kRegisterResetQuestion),
+                               qtkit::MessageIcon::Question, qtkit::MessageButtons::YesNo,
+                               /*unasked=*/true});
+        if (answer != qtkit::MessageAnswer::Yes || running_ || !IsPortOpen()) {
+            resetting_ = false;
+            return;
+        }
+    }
     const bool reset = ResetRegistersToDefaults(link_);
     boxes_.Show(this, {ToQString(kMessageCaption), ToQString(RegisterResetText(reset)),
                        reset ? qtkit::MessageIcon::None : qtkit::MessageIcon::Exclamation,

@@ -5,10 +5,10 @@
 #include <memory>
 #include <thread>
 
-#include "serialport/cancel_event.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
+#include "serialport/cancel_event.h"
 #include "torvik/log_relay.h"
 
 class QComboBox;
@@ -27,7 +27,7 @@ class GlobalHotKey;
 
 struct TorvikOptions {
     // Where a saved report goes; empty means CfgLog.txt beside the program when that folder
-    // is writable, else in the documents folder (ReportPathIn).
+    // is writable and not a system folder, else in the documents folder (ReportPathIn).
     QString reportPath;
     // Scales every pause of a run; demonstrations and tests shorten a run with it.
     double timeScale = 1.0;
@@ -57,7 +57,8 @@ public:
     QString ReportPath() const;
 
     // Alt+D: resets the amplifier's registers to their defaults, only with the port open
-    // and no run active.
+    // and no run active. Pressed while another program is active, it brings the window to
+    // the front and asks first.
     void ResetRegisters();
 
     // Closing: stops a run (waiting for its worker), then closes the port.
@@ -79,6 +80,8 @@ private:
     void OnStartStop();
     void OnClear();
     void OnBurnIn(bool on);
+    // Whether the window or one of its dialogs is the active window.
+    bool IsActive() const;
 
     void StartRun();
     void StopRun();

@@ -28,7 +28,7 @@ struct ChoiceCase {
 };
 
 TEST(ReportLocation, TakesTheFirstWritableFolderInOrder) {
-    const QString program = QStringLiteral("/opt/k5kit/bin");
+    const QString program = QStringLiteral("/home/tech/k5kit");
     const QString documents = QStringLiteral("/home/tech/Documents");
     const QString home = QStringLiteral("/home/tech");
     const std::vector<ChoiceCase> cases = {
@@ -57,23 +57,76 @@ TEST(ReportLocation, TakesTheFirstWritableFolderInOrder) {
          {},
          documents + "/CfgLog.txt"},
         {"a trailing separator does not double",
-         {QStringLiteral("/opt/k5kit/bin/"), documents, home},
-         {QStringLiteral("/opt/k5kit/bin/")},
+         {QStringLiteral("/home/tech/k5kit/"), documents, home},
+         {QStringLiteral("/home/tech/k5kit/")},
          program + "/CfgLog.txt"},
     };
     for (const ChoiceCase& c : cases) {
         const QSet<QString> writable(c.writable.begin(), c.writable.end());
         std::vector<QString> asked;
-        const QString chosen = ReportPathIn(c.folders, [&](const QString& folder) {
-            asked.push_back(folder);
-            return writable.contains(folder);
-        });
+        const QString chosen = ReportPathIn(c.folders, {.isWritable = [&](const QString& folder) {
+                                                asked.push_back(folder);
+                                                return writable.contains(folder);
+                                            }});
         EXPECT_EQ(chosen, c.expected) << c.name;
         // Once a writable folder is found, the later ones are not even probed.
         for (size_t i = 0; i + 1 < asked.size(); ++i) {
             EXPECT_FALSE(writable.contains(asked[i])) << c.name;
         }
     }
+}
+
+// The superuser may write anywhere, so only the folder's place decides.
+TEST(ReportLocation, SystemFoldersNeverTakeTheReport) {
+    const SystemFolders posix = {
+        .roots = {QStringLiteral("/usr"), QStringLiteral("/bin"), QStringLiteral("/sbin")},
+        .rootsWhenSuperuserOwned = {QStringLiteral("/opt")}};
+    const SystemFolders windows = {
+        .roots = {QStringLiteral("C:/Program Files"), QStringLiteral("C:/Program Files (x86)")},
+        .rootsWhenSuperuserOwned = {},
+        .pathCase = Qt::CaseInsensitive};
+    const QString documents = QStringLiteral("/root/Documents");
+    struct Case {
+        const char* program;
+        const SystemFolders& system;
+        bool superuserOwned;
+        bool beside;
+    };
+    const std::vector<Case> cases = {
+        {"/usr/bin", posix, true, false},
+        {"/usr/local/bin", posix, true, false},
+        {"/sbin", posix, true, false},
+        {"/opt/k5kit/bin", posix, true, false},
+        {"/opt/tech/k5kit", posix, false, true},  // a user's own copy under /opt
+        {"/home/tech/k5kit", posix, true, true},
+        {"/home/tech/usr", posix, true, true},
+        {"/usr2/k5kit", posix, true, true},
+        {"C:/Program Files/K5 Kit", windows, false, false},
+        {"c:/program files (x86)/K5 Kit", windows, false, false},
+        {"C:/Program Files Tools/K5 Kit", windows, false, true},
+        {"D:/K5 Kit", windows, false, true},
+    };
+    for (const Case& c : cases) {
+        const QString program = QString::fromUtf8(c.program);
+        const QString chosen =
+            ReportPathIn({program, documents, QStringLiteral("/root"), c.system},
+                         {.isWritable = [](const QString&) { return true; },
+                          .ownedBySuperuser = [&](const QString&) { return c.superuserOwned; }});
+        EXPECT_EQ(chosen.toStdString(),
+                  ((c.beside ? program : documents) + "/CfgLog.txt").toStdString())
+            << c.program;
+    }
+}
+
+TEST(ReportLocation, ThisMachinesSystemFoldersAreKnownThroughLinks) {
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString link = scratch.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/bin"), link));
+    const SystemFolders system = CurrentSystemFolders();
+    EXPECT_TRUE(IsSystemFolder(QStringLiteral("/usr/bin"), system));
+    EXPECT_TRUE(IsSystemFolder(link, system));
+    EXPECT_FALSE(IsSystemFolder(scratch.path(), system));
 }
 
 TEST(ReportLocation, ProbesTheFileSystemAndLeavesNothingBehind) {
@@ -121,8 +174,10 @@ TEST(ReportLocation, DocumentsFolderIsTheDesktopsOwn) {
     EXPECT_EQ(folders.program, QCoreApplication::applicationDirPath());
     EXPECT_EQ(folders.documents, documents);
     EXPECT_EQ(folders.home, QDir::homePath());
-    EXPECT_EQ(ReportPathIn(folders, [&](const QString& folder) { return folder == documents; }),
-              documents + "/CfgLog.txt");
+    EXPECT_EQ(
+        ReportPathIn(folders,
+                     {.isWritable = [&](const QString& folder) { return folder == documents; }}),
+        documents + "/CfgLog.txt");
 }
 
 using ReportBoxes = WindowTest;

@@ -534,6 +534,60 @@ TEST_F(RegisterResetKey, OnePressResetsOnce) {
     EXPECT_EQ(RestoreWrites(*sim_), 3u);
 }
 
+// Alt+D is the address-bar key of every browser: pressed while another window is active,
+// the tool comes to the front and asks, and only Yes resets.
+TEST_F(RegisterResetKey, PressedElsewhereAsksFirstAndOnlyYesResets) {
+    const QString question = QStringLiteral(
+        "Alt+D was pressed in another program.\nSet AMP registers to default values?");
+    const QString ok = QStringLiteral("Set AMP regsiters to default values: OK");
+    struct Case {
+        const char* name;
+        bool elsewhere;
+        qtkit::MessageAnswer answer;
+        QStringList texts;
+        size_t requests;
+    };
+    const std::vector<Case> cases = {
+        {"in the tool: no question", false, qtkit::MessageAnswer::No, {ok}, 1},
+        {"elsewhere, No", true, qtkit::MessageAnswer::No, {question}, 0},
+        {"elsewhere, Yes", true, qtkit::MessageAnswer::Yes, {question, ok}, 1},
+    };
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();
+    OpenCom8();
+    QWidget other;
+    other.show();
+    for (const Case& c : cases) {
+        boxes_.Forget();
+        const size_t before = sim_->Requests().size();
+        if (c.elsewhere) {
+            boxes_.AnswerNext(c.answer);
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other)) << c.name;
+            QTest::keyClick(&other, Qt::Key_D, Qt::AltModifier);
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&Window())) << c.name;
+        } else {
+            PressAltD();
+        }
+        QStringList texts;
+        for (const qtkit::MessageRequest& box : boxes_.Shown()) {
+            texts.append(box.text);
+        }
+        EXPECT_EQ(texts.join('|').toStdString(), c.texts.join('|').toStdString()) << c.name;
+        if (c.elsewhere) {
+            // Typing meant for the other program must not answer it.
+            EXPECT_TRUE(boxes_.Shown().front().unasked) << c.name;
+        }
+        const std::vector<sim::Request> requests = sim_->Requests();
+        ASSERT_EQ(requests.size() - before, c.requests) << c.name;
+        if (c.requests > 0) {
+            EXPECT_EQ(requests.back().kind, sim::RequestKind::WriteRegister) << c.name;
+            EXPECT_EQ(requests.back().address, 0xFFFF) << c.name;
+            EXPECT_EQ(requests.back().value, 0x3C71D2A9u) << c.name;
+        }
+    }
+}
+
 TEST_F(RegisterResetKey, DuringARunDoesNothing) {
     StartSim({.standby = true});
     MakeWindow(0.05);

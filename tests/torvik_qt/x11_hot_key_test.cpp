@@ -97,48 +97,67 @@ protected:
     NestingBoxes nesting_;
 };
 
-TEST_F(X11HotKey, ResetsTheRegistersWhileNoWindowOfTheToolIsActive) {
-    StartSim({.left = 760, .right = 760});
-    MakeWindow();  // never shown: only the grab can bring it the key
-    OpenCom8();
-    other_.TypeAltD();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes_.Shown().empty(); }, 5000));
-    EXPECT_EQ(boxes_.Shown()[0].text, QStringLiteral("Set AMP regsiters to default values: OK"));
-    EXPECT_EQ(boxes_.Shown().size(), 1u);
+size_t RestoreWrites(const sim::Simulator& sim) {
+    size_t count = 0;
+    for (const sim::Request& request : sim.Requests()) {
+        count += request.kind == sim::RequestKind::WriteRegister && request.value == 0x3C71D2A9u;
+    }
+    return count;
 }
 
-TEST_F(X11HotKey, AHeldKeyResetsOnceAndAPressWhileTheBoxIsOpenNotAtAll) {
+// Typed while another program has the focus, the key reaches the tool only through the
+// grab, and the tool asks before it resets. The grab takes the key from the tool's own
+// window too: the tool is active then and resets at once.
+TEST_F(X11HotKey, AsksOnlyWhileNoWindowOfTheToolIsActive) {
+    StartSim({.left = 760, .right = 760});
+    MakeWindow();  // not shown yet: only the grab can bring it the key
+    OpenCom8();
+    const QString ok = QStringLiteral("Set AMP regsiters to default values: OK");
+    boxes_.AnswerNext(qtkit::MessageAnswer::Yes);
+    other_.TypeAltD();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes_.Shown().size() >= 2; }, 5000));
+    EXPECT_EQ(boxes_.Shown()[0].icon, qtkit::MessageIcon::Question);
+    EXPECT_EQ(boxes_.Shown()[1].text, ok);
+    EXPECT_EQ(RestoreWrites(*sim_), 1u);
+
+    boxes_.Forget();
+    Window().show();
+    Window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    other_.TypeAltD();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes_.Shown().empty(); }, 5000));
+    QTest::qWait(200);
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text, ok);
+    EXPECT_EQ(RestoreWrites(*sim_), 2u);
+}
+
+TEST_F(X11HotKey, AHeldKeyAsksOnceAndAPressWhileItsBoxesAreOpenNotAtAll) {
     StartSim({.left = 760, .right = 760});
     window_ = std::make_unique<CTORVIKDlg>(
         nesting_, TorvikOptions{.reportPath = ReportPath(), .timeScale = kFastTimeScale});
     OpenCom8();
-    const auto restores = [&] {
-        size_t count = 0;
-        for (const sim::Request& request : sim_->Requests()) {
-            count +=
-                request.kind == sim::RequestKind::WriteRegister && request.value == 0x3C71D2A9u;
-        }
-        return count;
-    };
 
-    // Held down until it repeats: the box of the first press is closed at once, the repeats
-    // reset nothing.
+    // Held down until it repeats: the question of the first press is answered at once, the
+    // repeats ask nothing and reset nothing.
+    nesting_.AnswerNext(qtkit::MessageAnswer::Yes);
     other_.TypeAltD(/*holdMs=*/1500);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !nesting_.Shown().empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return nesting_.Shown().size() >= 2; }, 5000));
     QTest::qWait(300);
-    EXPECT_EQ(nesting_.Shown().size(), 1u);
-    EXPECT_EQ(restores(), 1u);
+    EXPECT_EQ(nesting_.Shown().size(), 2u);
+    EXPECT_EQ(RestoreWrites(*sim_), 1u);
 
-    // Pressed again while the box is open: nothing.
+    // Pressed again while the question is open: nothing more.
+    nesting_.AnswerNext(qtkit::MessageAnswer::Yes);
     nesting_.WhileShowing([&] {
         other_.TypeAltD();
         QTest::qWait(300);
     });
     other_.TypeAltD();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return nesting_.Shown().size() >= 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return nesting_.Shown().size() >= 4; }, 5000));
     QTest::qWait(300);
-    EXPECT_EQ(nesting_.Shown().size(), 2u);
-    EXPECT_EQ(restores(), 2u);
+    EXPECT_EQ(nesting_.Shown().size(), 4u);
+    EXPECT_EQ(RestoreWrites(*sim_), 2u);
 }
 
 TEST_F(X11HotKey, WithThePortClosedTheGrabbedKeyDoesNothing) {
