@@ -1,6 +1,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <thread>
 
 #include "cli/interrupt_watch.h"
@@ -9,7 +10,8 @@ namespace k5::cli {
 
 namespace {
 
-// Sent by the destructor to end the helper's wait.
+// Sent by the destructor to end the helper's wait. Anyone may send it, so it ends the helper
+// only once the owner has asked for that; a stray one is swallowed.
 constexpr int kStopSignal = SIGUSR2;
 
 sigset_t WatchedSignals() {
@@ -27,6 +29,7 @@ sigset_t WatchedSignals() {
 
 struct InterruptWatch::State {
     std::function<void()> onInterrupt;
+    std::atomic<bool> ending{false};
     std::thread helper;
 };
 
@@ -45,7 +48,10 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
                 continue;
             }
             if (received == kStopSignal) {
-                return;
+                if (state->ending.load()) {
+                    return;
+                }
+                continue;
             }
             state->onInterrupt();
         }
@@ -53,6 +59,9 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
 }
 
 InterruptWatch::~InterruptWatch() {
+    // Set before the signal goes out: the helper that receives it, or a stray one pending
+    // beside it, finds it set.
+    state_->ending.store(true);
     pthread_kill(state_->helper.native_handle(), kStopSignal);
     state_->helper.join();
 }

@@ -1,23 +1,23 @@
 #include "cli/k5ctl_commands.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "cli/append_file.h"
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/run_record.h"
-#include "serialport/cancel_event.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
 #include "k5/version.h"
+#include "serialport/cancel_event.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_report.h"
 #include "torvik/protection_math.h"
@@ -161,12 +161,13 @@ private:
 };
 
 struct ConfigureOutcome {
-    int status = kExitOk;
+    int status = kExitOk;       // the run's own status
     std::optional<int> result;  // the run's own code; empty when it was stopped
+    bool reportFailed = false;  // the report could not be added to its file
 };
 
-ConfigureOutcome Configure(const Options& options, DeviceLink& link, ConfigSettings& settings,
-                           PrintingObserver& observer, StopSwitch& stop, std::FILE* err) {
+ConfigureOutcome Configure(DeviceLink& link, ConfigSettings& settings, PrintingObserver& observer,
+                           StopSwitch& stop, AppendFile* report, std::FILE* err) {
     torvik::RunConfiguration(link, settings, observer);
 
     // A run ends without a result only when a wait saw the stop.
@@ -179,19 +180,14 @@ ConfigureOutcome Configure(const Options& options, DeviceLink& link, ConfigSetti
         observer.AppendLog(torvik::CompletionText(result));
         return {result, result};
     }
-    if (!options.reportPath.empty()) {
-        errno = 0;
-        const torvik::ReportResult saved =
-            torvik::SaveConfigurationReport(options.reportPath, observer.Log());
-        const int error = errno;
-        if (saved != torvik::ReportResult::SaveDataOk) {
-            std::string text =
-                std::string(torvik::ReportResultText(saved)) + ": " + options.reportPath;
-            if (error != 0) {
-                text += ": " + std::string(std::strerror(error));
-            }
-            Print(err, text + "\n");
-            return {kExitRecordFailed, result};
+    if (report != nullptr) {
+        const std::string text =
+            torvik::BuildConfigurationReport(observer.Log(), torvik::CurrentLocalDateTime());
+        // The report begins with a line feed of its own.
+        if (const std::optional<std::string> failure = report->Append(text, false)) {
+            Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::SaveDataFailed)) +
+                           ": " + report->Path().string() + ": " + *failure + "\n");
+            return {kExitOk, result, true};
         }
     }
     return {kExitOk, result};
@@ -220,10 +216,27 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             break;
     }
 
+    // Every file the run adds to is opened first: one that cannot be written ends the command
+    // before anything goes on the line.
+    std::unique_ptr<AppendFile> recordFile;
     std::optional<RunRecord> record;
     if (!options.jsonPath.empty()) {
+        recordFile = OpenRecordFile(options.jsonPath, err);
+        if (!recordFile) {
+            return kExitRecordFailed;
+        }
         record.emplace("configure");
         record->SetSettings(options.settings);
+    }
+    std::unique_ptr<AppendFile> reportFile;
+    if (!options.reportPath.empty()) {
+        std::string reason;
+        reportFile = AppendFile::Open(options.reportPath, reason);
+        if (!reportFile) {
+            Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::Failed)) + ": " +
+                           options.reportPath + ": " + reason + "\n");
+            return record ? record->Finish(*recordFile, kExitRecordFailed, err) : kExitRecordFailed;
+        }
     }
     CancelEvent cancel;
     StopSwitch stop(cancel);
@@ -245,13 +258,15 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             return kExitPortError;
         }
         record->SetMeasured({}, true);
-        return record->Finish(options.jsonPath, kExitPortError, err);
+        return record->Finish(*recordFile, kExitPortError, err);
     }
 
     DeviceLink link(port, cancel);
     link.SetTimeScale(options.timeScale);
 
     int status = kExitOk;
+    // The run's own status, where the exit status is another: a report that was not written.
+    std::optional<int> runStatus;
     switch (options.command) {
         case Command::LinkTest: {
             const bool ok = link.SendCommand(cmd::kModelQuery, cmd::kModelIsK5, 0) == 1;
@@ -268,18 +283,33 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             settings.PutUserSettings(options.settings);
             PrintingObserver observer(out);
             const ConfigureOutcome outcome =
-                Configure(options, link, settings, observer, stop, err);
+                Configure(link, settings, observer, stop, reportFile.get(), err);
             status = outcome.status;
+            if (outcome.reportFailed) {
+                runStatus = status;
+                status = kExitRecordFailed;
+            }
             if (record) {
                 record->SetResult(outcome.result);
                 record->SetMeasured(observer.Measured(settings), true);
             }
             break;
         }
-        case Command::BurnIn:
-            torvik::SetBurnInMode(link, options.burnInOn);
-            status = stop.Finish() ? kExitCancelled : kExitOk;
+        case Command::BurnIn: {
+            // The amplifier echoes the mode frame; without the echo the switch is not known
+            // to have been made.
+            const bool echoed = torvik::SetBurnInMode(link, options.burnInOn);
+            if (stop.Finish()) {
+                status = kExitCancelled;
+                break;
+            }
+            if (!echoed) {
+                Print(err, std::string("k5ctl: burn-in ") + (options.burnInOn ? "on" : "off") +
+                               ": the amplifier did not echo the mode frame\n");
+                status = kExitFailed;
+            }
             break;
+        }
         case Command::ResetRegisters: {
             const bool ok = torvik::ResetRegistersToDefaults(link);
             if (stop.Finish()) {
@@ -294,7 +324,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             break;
     }
     port.Close();
-    return record ? record->Finish(options.jsonPath, status, err) : status;
+    return record ? record->Finish(*recordFile, status, runStatus.value_or(status), err) : status;
 }
 
 }  // namespace k5::cli

@@ -1,17 +1,16 @@
 #include "cli/k5ctl_wizard.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "cli/interrupt_watch.h"
 #include "cli/run_record.h"
-#include "serialport/com_port.h"
+#include "cli/wizard_event_queue.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
+#include "serialport/com_port.h"
 #include "veldra/calibration.h"
 #include "veldra/calibration_math.h"
 #include "veldra/calibration_page_model.h"
@@ -46,63 +45,6 @@ void PrintPageText(std::FILE* out, std::string_view pageText) {
 // entry that still holds it was not measured in range.
 constexpr uint32_t kNotMeasured = 0xFFFFFFFF;
 
-// Where the worker's reports and Ctrl-C meet the command's own thread, as the wizard's
-// message queue does for its frame.
-class EventQueue : public veldra::WorkerObserver {
-public:
-    enum class Wake { Event, Interrupt, Timeout };
-
-    void OnWorkerEvent(const WorkerEvent& event) override {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(event);
-        }
-        changed_.notify_all();
-    }
-
-    void Interrupt() {
-        {
-            std::lock_guard lock(mutex_);
-            interrupted_ = true;
-            everInterrupted_ = true;
-        }
-        changed_.notify_all();
-    }
-
-    // Whether an interrupt has come at all, taken or not.
-    bool EverInterrupted() {
-        std::lock_guard lock(mutex_);
-        return everInterrupted_;
-    }
-
-    // Waits for the next event, an interrupt not yet taken, or `deadline`.
-    Wake WaitUntil(std::optional<Clock::time_point> deadline, WorkerEvent& event) {
-        std::unique_lock lock(mutex_);
-        auto ready = [this] { return interrupted_ || !events_.empty(); };
-        if (deadline) {
-            if (!changed_.wait_until(lock, *deadline, ready)) {
-                return Wake::Timeout;
-            }
-        } else {
-            changed_.wait(lock, ready);
-        }
-        if (interrupted_) {
-            interrupted_ = false;
-            return Wake::Interrupt;
-        }
-        event = events_.front();
-        events_.pop_front();
-        return Wake::Event;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<WorkerEvent> events_;
-    bool interrupted_ = false;
-    bool everInterrupted_ = false;
-};
-
 // One wizard session: the port record and cancel event, the worker thread and the queue
 // its reports arrive on.
 class Session {
@@ -133,7 +75,7 @@ public:
         });
         for (;;) {
             WorkerEvent event;
-            if (queue_.WaitUntil(std::nullopt, event) == EventQueue::Wake::Interrupt) {
+            if (queue_.WaitUntil(std::nullopt, event) == WizardEventQueue::Wake::Interrupt) {
                 runner_.Stop();
                 return kExitCancelled;
             }
@@ -184,11 +126,11 @@ public:
         for (;;) {
             WorkerEvent event;
             switch (queue_.WaitUntil(nextTick, event)) {
-                case EventQueue::Wake::Interrupt:
+                case WizardEventQueue::Wake::Interrupt:
                     // As the wizard's confirmed Exit: stop the worker, then cancel in its stead.
                     runner_.Stop();
                     return EndWarmUp(page, veldra::kWarmUpCancelled, kExitCancelled);
-                case EventQueue::Wake::Timeout: {
+                case WizardEventQueue::Wake::Timeout: {
                     *nextTick += std::chrono::seconds(1);
                     if (page.TickCountdown()) {
                         runner_.Stop();
@@ -204,7 +146,7 @@ public:
                     }
                     break;
                 }
-                case EventQueue::Wake::Event:
+                case WizardEventQueue::Wake::Event:
                     if (!runner_.Accept(event) || event.message != veldra::kMsgWarmUpEvent) {
                         break;
                     }
@@ -225,7 +167,8 @@ public:
     }
 
     // The calibration. A stop makes the worker end with its own final code, whose page text
-    // is still printed; the exit status is then kExitCancelled.
+    // is still printed; the exit status is then kExitCancelled. A stop after the final
+    // report is too late: the calibration's own status stands.
     int Calibrate() {
         veldra::CalibrationPageModel page;
         page.Show();
@@ -235,7 +178,7 @@ public:
         });
         for (;;) {
             WorkerEvent event;
-            if (queue_.WaitUntil(std::nullopt, event) == EventQueue::Wake::Interrupt) {
+            if (queue_.WaitUntil(std::nullopt, event) == WizardEventQueue::Wake::Interrupt) {
                 // The worker sees the stop at its next wait and ends with its own code, which
                 // this loop still prints.
                 wizard_.Cancel().Set();
@@ -259,7 +202,7 @@ public:
             React(event);
             result_ = static_cast<int>(event.code);
             Print(out_, "\nProgress: " + std::to_string(page.Position()) + "%\n");
-            if (queue_.EverInterrupted()) {
+            if (queue_.StoppedBeforeCalibrationEnded()) {
                 return kExitCancelled;
             }
             return event.code == veldra::kCalibComplete ? kExitOk : static_cast<int>(event.code);
@@ -364,7 +307,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     veldra::WizardLink wizard_;
-    EventQueue queue_;
+    WizardEventQueue queue_;
     veldra::WorkerRunner runner_{wizard_.Cancel(), queue_};
     InterruptWatch watch_;
     ConfigSettings calib_;
@@ -373,49 +316,69 @@ private:
     std::optional<int32_t> searchedPort_;
 };
 
+// The production record of one command and its file, opened before the session touches any
+// line: a file that cannot be written ends the command at once.
+struct Recording {
+    std::unique_ptr<AppendFile> file;
+    std::optional<RunRecord> record;
+
+    // False (after saying why on `err`) when the record file cannot be opened.
+    bool Begin(const Options& options, std::string_view command, std::FILE* err) {
+        if (options.jsonPath.empty()) {
+            return true;
+        }
+        file = OpenRecordFile(options.jsonPath, err);
+        if (file) {
+            record.emplace(command);
+        }
+        return file != nullptr;
+    }
+};
+
 // Adds the record when one is asked for; returns the exit status.
-int Conclude(const Options& options, const Session& session, std::optional<RunRecord>& record,
-             int status, bool calibration, std::FILE* err) {
-    if (!record) {
+int Conclude(const Session& session, Recording& recording, int status, bool calibration,
+             std::FILE* err) {
+    if (!recording.record) {
         return status;
     }
-    session.PutLine(*record);
-    record->SetResult(session.Result());
+    RunRecord& record = *recording.record;
+    session.PutLine(record);
+    record.SetResult(session.Result());
     if (calibration) {
-        record->SetMeasured(session.Measured(), false);
+        record.SetMeasured(session.Measured(), false);
     }
-    return record->Finish(options.jsonPath, status, err);
+    return record.Finish(*recording.file, status, err);
 }
 
 }  // namespace
 
 int RunDetectCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    std::optional<RunRecord> record;
-    if (!options.jsonPath.empty()) {
-        record.emplace("detect");
+    Recording recording;
+    if (!recording.Begin(options, "detect", err)) {
+        return kExitRecordFailed;
     }
     Session session(options, out, err);
     const int status = session.Detect(options.warmedUp);
-    return Conclude(options, session, record, status, false, err);
+    return Conclude(session, recording, status, false, err);
 }
 
 int RunWarmUpCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    std::optional<RunRecord> record;
-    if (!options.jsonPath.empty()) {
-        record.emplace("warm-up");
+    Recording recording;
+    if (!recording.Begin(options, "warm-up", err)) {
+        return kExitRecordFailed;
     }
     Session session(options, out, err);
     int status = session.Detect(false);
     if (status == kExitOk) {
         status = session.WarmUp(options.minutes, false);
     }
-    return Conclude(options, session, record, status, false, err);
+    return Conclude(session, recording, status, false, err);
 }
 
 int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    std::optional<RunRecord> record;
-    if (!options.jsonPath.empty()) {
-        record.emplace("calibrate");
+    Recording recording;
+    if (!recording.Begin(options, "calibrate", err)) {
+        return kExitRecordFailed;
     }
     Session session(options, out, err);
     // Calibrating at once is the wizard's path for an amplifier said to be warmed up, so
@@ -428,7 +391,7 @@ int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) 
     if (status == kExitOk) {
         status = session.Calibrate();
     }
-    return Conclude(options, session, record, status, true, err);
+    return Conclude(session, recording, status, true, err);
 }
 
 }  // namespace k5::cli

@@ -17,6 +17,11 @@ int main(int argc, char** argv) {
     // writing the amplifier: failed writes to standard output are dropped instead.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+#ifdef SIGXFSZ
+    // A file-size limit makes the record's write fall short, which cuts it back, instead of
+    // ending the program half-way through the line.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 #ifdef _WIN32
     // The log goes out byte for byte as on every other system: line feeds, no carriage returns.
     _setmode(_fileno(stdout), _O_BINARY);

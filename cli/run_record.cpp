@@ -1,19 +1,10 @@
 #include "cli/run_record.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <ctime>
 
 #include "cli/k5ctl_options.h"
 #include "k5/version.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace k5::cli {
 
@@ -79,46 +70,15 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-std::optional<std::string> AppendJsonLine(const std::filesystem::path& path, const Json& record) {
-    // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
-    const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-#ifdef _WIN32
-    // Append-only access makes every write land at the current end of the file.
-    const HANDLE file =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "cannot open the file (error " + std::to_string(GetLastError()) + ")";
+std::unique_ptr<AppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err) {
+    std::string reason;
+    std::unique_ptr<AppendFile> file = AppendFile::Open(path, reason);
+    if (!file) {
+        const std::string text = "k5ctl: --json " + path.string() + ": " + reason + "\n";
+        std::fwrite(text.data(), 1, text.size(), err);
+        std::fflush(err);
     }
-    DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    if (!ok) {
-        return "write failed (error " + std::to_string(error) + ")";
-    }
-#else
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return std::strerror(errno);
-    }
-    ssize_t written = 0;
-    do {
-        written = write(fd, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    const int error = errno;
-    close(fd);
-    if (written < 0) {
-        return std::strerror(error);
-    }
-#endif
-    // A short write cannot be completed by a second one without risking interleaving.
-    if (static_cast<size_t>(written) != line.size()) {
-        return "short write (" + std::to_string(written) + " of " + std::to_string(line.size()) +
-               " bytes)";
-    }
-    return std::nullopt;
+    return file;
 }
 
 RunRecord::RunRecord(std::string_view command) {
@@ -174,13 +134,15 @@ void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {
     }
 }
 
-int RunRecord::Finish(const std::filesystem::path& path, int status, std::FILE* err) {
+int RunRecord::Finish(AppendFile& file, int status, int runStatus, std::FILE* err) {
     json_["finished"] = IsoLocalTime(std::chrono::system_clock::now());
     json_["status"] = status;
-    if (const std::optional<std::string> failure = AppendJsonLine(path, json_)) {
-        const std::string text = "k5ctl: --json " + path.string() + ": " + *failure +
+    // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
+    const std::string line = json_.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    if (const std::optional<std::string> failure = file.Append(line, true)) {
+        const std::string text = "k5ctl: --json " + file.Path().string() + ": " + *failure +
                                  " (the run itself ended with exit status " +
-                                 std::to_string(status) + ")\n";
+                                 std::to_string(runStatus) + ")\n";
         std::fwrite(text.data(), 1, text.size(), err);
         std::fflush(err);
         return kExitRecordFailed;

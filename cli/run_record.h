@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
+#include "cli/append_file.h"
 #include "devlink/config_settings.h"
 
 namespace k5::cli {
@@ -19,10 +21,8 @@ using Json = nlohmann::ordered_json;
 // "2026-12-07T13:05:09.042+01:00".
 std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
-// Adds `record` as one line to `path` (created if missing) with a single write, so that
-// lines appended by several stations to one shared file never interleave. Empty on success,
-// otherwise why it failed.
-std::optional<std::string> AppendJsonLine(const std::filesystem::path& path, const Json& record);
+// Opens the --json file before the run; null after printing the path and the reason to `err`.
+std::unique_ptr<AppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err);
 
 // What a configuration or calibration run measured and calculated; empty where the run
 // did not get that far.
@@ -56,9 +56,14 @@ public:
     // The readings, coefficients, fields and registers; the output figures with `figures`.
     void SetMeasured(const MeasuredValues& values, bool figures);
 
-    // Stamps the end of the run and its exit status and appends the record to `path`.
-    // Returns `status`, or kExitRecordFailed after printing the path and the reason to `err`.
-    int Finish(const std::filesystem::path& path, int status, std::FILE* err);
+    // Stamps the end of the run and its exit status and appends the record to `file` as one
+    // line. Returns `status`, or kExitRecordFailed after printing the path and the reason to
+    // `err`, naming `runStatus`, the status the run itself ended with (which differs from
+    // `status` when the report could not be written).
+    int Finish(AppendFile& file, int status, int runStatus, std::FILE* err);
+    int Finish(AppendFile& file, int status, std::FILE* err) {
+        return Finish(file, status, status, err);
+    }
 
     const Json& Value() const { return json_; }
 

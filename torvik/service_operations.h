@@ -6,9 +6,11 @@
 
 namespace k5::torvik {
 
-// Switches the amplifier's burn-in mode. Nothing is reported: the amplifier's reply is read
-// and discarded, and on a closed port nothing is sent.
-void SetBurnInMode(DeviceLink& link, bool on);
+// Switches the amplifier's burn-in mode: sends the mode-control frame and reads up to 7 bytes
+// of reply. True when the reply is the frame itself, the amplifier's echo; false on a closed
+// port (nothing is sent), without a reply or with another one. The window gives no
+// feedback either way.
+bool SetBurnInMode(DeviceLink& link, bool on);
 
 // Sends the restore-defaults command to the key register. True when the amplifier answered
 // the write with a valid reply.

@@ -5,15 +5,19 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devlink/registers.h"
@@ -81,6 +85,11 @@ TEST(K5ctlContract, EveryOutcomeHasItsOwnExitStatus) {
          {"--port", "3", "configure"}},
         {1, "Link error", sim::SimConfig{.silent = true}, {"--port", "3", "link-test"}},
         {1, "reset Error!", sim::SimConfig{.silent = true}, {"--port", "3", "reset-registers"}},
+        {1,
+         "burn-in: no echo",
+         sim::SimConfig{.silent = true},
+         {"--port", "3", "burn-in", "on"},
+         "k5ctl: burn-in on: the amplifier did not echo the mode frame\n"},
         {1,
          "calibrate: failed",
          sim::SimConfig{.ignorePaths = {"Main.Mute"}},
@@ -178,6 +187,103 @@ TEST(K5ctlContract, HangUpStopsTheRunAsCtrlCDoes) {
     EXPECT_EQ(r.exitStatus, 130);
     EXPECT_TRUE(r.out.ends_with("\nCalculating the output parameters...\n\nCancelled\n")) << r.out;
     EXPECT_EQ(KeyWrites(*amp), (std::vector<uint32_t>{kKeyWriteUnlock, kKeyWriteLock}));
+}
+
+// Whether `signal` waits, not yet taken, for the process `pid`.
+bool Pending(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("ShdPnd:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+        }
+    }
+    return false;
+}
+
+TEST(K5ctlContract, StraySignalLeavesTheStopSignalsWorking) {
+    for (const int stopSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(stopSignal));
+        auto amp = sim::Simulator::Start({});
+        ASSERT_TRUE(amp);
+        ChildProcess program({K5CTL_PATH, "--device", amp->DevicePath(), "configure"});
+        ASSERT_TRUE(program.Started());
+        ASSERT_TRUE(program.WaitForOutput("Start K5 Power AMP Configuration processing\n"));
+        program.Signal(SIGUSR2);
+        // Taken before the stop is sent, so that the program cannot take the two together.
+        for (int wait = 0; wait < 500 && Pending(program.Pid(), SIGUSR2); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        program.Signal(stopSignal);
+        const ChildOutcome r = program.Finish();
+        EXPECT_EQ(r.exitStatus, 130);
+        EXPECT_EQ(r.out, "Start K5 Power AMP Configuration processing\n\nCancelled\n");
+    }
+}
+
+TEST(K5ctlContract, FileThatCannotBeWrittenEndsTheCommandBeforeTheLine) {
+    const std::string missing = "/nonexistent-dir/k5ctl.out";
+    const std::vector<std::string> commands[] = {
+        {"configure", "--json", missing},
+        {"configure", "--report", missing},
+        {"calibrate", "--json", missing},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[0] + " " + command[1]);
+        ComPorts ports;
+        sim::Simulator& amp = ports.Put(3, {});
+        std::vector<std::string> args = {"--port", "3"};
+        args.insert(args.end(), command.begin(), command.end());
+        const ChildOutcome r = ports.Run(args);
+        EXPECT_EQ(r.exitStatus, 21);
+        EXPECT_NE(r.err.find(missing + ": No such file or directory\n"), std::string::npos)
+            << r.err;
+        EXPECT_TRUE(amp.Requests().empty());
+    }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(K5ctlContract, ShortWriteIsCutBackAndTheNextRecordStartsItsOwnLine) {
+    auto amp = sim::Simulator::Start({});
+    ASSERT_TRUE(amp);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("k5ctl_short_" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path record = dir / "record.jsonl";
+    const std::filesystem::path report = dir / "CfgLog.txt";
+    // Another station's record, a little below the limit of 512 bytes the first run gets.
+    const std::string earlier = nlohmann::json{{"pad", std::string(480, 'x')}}.dump() + "\n";
+    std::ofstream(record, std::ios::binary) << earlier;
+    const std::vector<std::string> configure = {
+        K5CTL_PATH,  "--device", amp->DevicePath(), "--time-scale", "0.01",
+        "configure", "--json",   record.string(),   "--report",     report.string()};
+    // ulimit counts 512-byte blocks; past the limit a write falls short.
+    std::vector<std::string> limited = {"/bin/sh", "-c",
+                                        "ulimit -f 1 && trap '' XFSZ && exec \"$0\" \"$@\""};
+    limited.insert(limited.end(), configure.begin(), configure.end());
+
+    const ChildOutcome cut = k5::test::RunProgram(limited);
+    EXPECT_EQ(cut.exitStatus, 21);
+    EXPECT_EQ(ReadFile(record), earlier);
+    EXPECT_EQ(ReadFile(report), "");
+    EXPECT_NE(cut.err.find("(the run itself ended with exit status 0)"), std::string::npos)
+        << cut.err;
+
+    // A station that went down mid-write has left a torn line.
+    const std::string torn = R"({"command":"conf)";
+    std::ofstream(record, std::ios::binary | std::ios::app) << torn;
+    const ChildOutcome whole = k5::test::RunProgram(configure);
+    EXPECT_EQ(whole.exitStatus, 0) << whole.err;
+    const std::string written = ReadFile(record);
+    ASSERT_TRUE(written.starts_with(earlier + torn + "\n")) << written;
+    const nlohmann::json next =
+        nlohmann::json::parse(written.substr(earlier.size() + torn.size() + 1));
+    EXPECT_EQ(next["status"], 0);
+    std::filesystem::remove_all(dir);
 }
 
 // What the record should hold, worked out here from the readings and the default settings
