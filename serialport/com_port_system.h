@@ -1,25 +1,15 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "serialport/com_port.h"
+#include "serialport/port_table.h"
+#include "serialport/port_table_store_posix.h"
+#include "serialport/tty_sysfs_posix.h"
 
 namespace k5 {
-
-// The kit's port table: "COM<n> = <path>" lines, one per adapter, keyed by the adapter's
-// stable /dev/serial/by-id path where it has one. Blank lines and "#" comments are allowed.
-struct PortTable {
-    std::map<unsigned, std::string> entries;
-    bool usable = true;  // false: unreadable or malformed; it is then ignored and never written
-    std::string problem;
-};
-
-PortTable ParsePortTable(const std::string& text);
-std::string FormatPortTable(const PortTable& table);
 
 // How Linux provides COM ports, answered from sysfs and /dev under `root` and from the port
 // table in `configDir`. The programs use root "/" and the user's configuration folder; tests
@@ -32,9 +22,9 @@ public:
     // $XDG_CONFIG_HOME/k5kit, else ~/.config/k5kit.
     static std::filesystem::path DefaultConfigDir();
     static std::filesystem::path TablePathIn(const std::filesystem::path& configDir) {
-        return configDir / "ports.conf";
+        return configDir / kPortTableFileName;
     }
-    std::filesystem::path TablePath() const { return TablePathIn(configDir_); }
+    std::filesystem::path TablePath() const { return store_.Path(); }
 
     ComPortInfo Describe(unsigned portNumber) const;
     std::vector<ComPortInfo> List() const;
@@ -48,24 +38,13 @@ public:
     PortTable ReadTable() const;
 
 private:
-    struct Adapter {
-        std::string name;       // "ttyUSB0"
-        std::string key;        // its by-id path, else "/dev/<name>"
-        std::string plainPath;  // "/dev/<name>"
-    };
-
-    std::filesystem::path Physical(const std::string& devicePath, bool fromEnvironment) const;
-    // The tty name (relative to the root's /dev) that a path reaches, if any.
-    std::optional<std::string> TtyName(const std::string& devicePath, bool fromEnvironment) const;
-    bool HasHardware(const std::string& ttyName) const;
     bool UartPresent(unsigned portNumber) const;
-    std::vector<Adapter> Adapters() const;
     // Numbers adapters missing from the table; writes the table when it changed.
-    void NumberNewAdapters(const std::vector<Adapter>& adapters) const;
+    void NumberNewAdapters(const std::vector<TtySysfs::Adapter>& adapters) const;
     ComPortInfo Resolve(unsigned portNumber, const PortTable& table) const;
 
-    std::filesystem::path root_;
-    std::filesystem::path configDir_;
+    TtySysfs ttys_;
+    PortTableStore store_;
 };
 
 }  // namespace k5

@@ -3,9 +3,11 @@
 #include "serialport/com_port_system.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "tests/support/pty_peer.h"
@@ -276,6 +278,121 @@ TEST_F(PortsOnFakeTree, ACorruptTableIsReportedOnceIgnoredAndNeverRewritten) {
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(err.find("line 2"), std::string::npos) << err;
     EXPECT_EQ(err.find("ports.conf", first + 1), std::string::npos) << err;
+}
+
+// How often `text` occurs in `within`.
+size_t Count(const std::string& within, const std::string& text) {
+    size_t count = 0;
+    for (auto at = within.find(text); at != std::string::npos; at = within.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(PortsOnFakeTree, TheTableIsReadOnlyFromASmallPlainFile) {
+    tree.UsbAdapter("ttyUSB0", "1-1", "FT232R USB UART", kFtdi);
+    const std::string entry = "COM3 = /dev/ttyACM5\n";
+    const struct {
+        const char* what;
+        std::function<void(const fs::path&)> plant;
+        const char* problem;  // empty: the table is used
+    } cases[] = {
+        {"a FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+         "it is a FIFO, not a regular file"},
+        {"a link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+         "it is a symbolic link"},
+        {"a 1 MiB file",
+         [&](const fs::path& p) { WriteFile(p, std::string(1 << 20, '#') + "\n" + entry); },
+         "it is larger than 65536 bytes"},
+        {"marked as UTF-8", [&](const fs::path& p) { WriteFile(p, "\xEF\xBB\xBF" + entry); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path config = tree.Root() / ("config-" + std::to_string(&c - cases)) / "k5kit";
+        const fs::path path = ComPortSystem::TablePathIn(config);
+        fs::create_directories(config);
+        c.plant(path);
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+        const ComPortSystem system(tree.Root(), config);
+        testing::internal::CaptureStderr();
+        const PortTable table = system.ReadTable();
+        const ComPortInfo com3 = system.Describe(3);
+        const std::vector<ComPortInfo> listed = system.List();
+        const std::string err = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(table.usable, *c.problem == '\0');
+        EXPECT_EQ(com3.source, table.usable ? ComPortSource::Table : ComPortSource::None);
+        ASSERT_EQ(listed.size(), table.usable ? 2u : 1u);
+        if (!table.usable) {
+            EXPECT_EQ(table.problem, std::string("cannot be read: ") + c.problem);
+            EXPECT_EQ(Count(err, path.string()), 1u) << err;
+            EXPECT_EQ(listed[0].number, 0u) << "a number that cannot be kept is not given";
+            struct stat after {};
+            ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+            EXPECT_EQ(after.st_mode, before.st_mode);
+            EXPECT_EQ(after.st_size, before.st_size);
+        }
+    }
+}
+
+TEST_F(PortsOnFakeTree, AFilePlantedBesideTheTableIsNeverWrittenThrough) {
+    tree.UsbAdapter("ttyUSB0", "1-1", "FT232R USB UART", kFtdi);
+    const fs::path victim = tree.Root() / "victim";
+    WriteFile(victim, "precious\n");
+    fs::create_directories(ConfigDir());
+    const std::string planted = "ports.conf.tmp." + std::to_string(::getpid());
+    fs::create_symlink(victim, ConfigDir() / planted);
+
+    const mode_t umask = ::umask(077);
+    System().List();
+    ::umask(umask);
+
+    EXPECT_EQ(ReadFile(victim), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(ConfigDir() / planted));
+    struct stat table {};
+    ASSERT_EQ(::lstat((ConfigDir() / "ports.conf").c_str(), &table), 0);
+    EXPECT_TRUE(S_ISREG(table.st_mode));
+    EXPECT_EQ(table.st_mode & 07777, 0644u) << "others read the table whatever the umask";
+    EXPECT_EQ(ParsePortTable(ReadFile(ConfigDir() / "ports.conf")).entries.size(), 1u);
+}
+
+// Root may run with an operator's $HOME (sudo -E, su -m).
+TEST_F(PortsOnFakeTree, AsRootTheTableIsWrittenOnlyIntoAFolderRootOwns) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: folders of another user";
+    }
+    tree.UsbAdapter("ttyUSB0", "1-1", "FT232R USB UART", kFtdi);
+    constexpr uid_t kOther = 65534;
+    const fs::path home = tree.Root() / "home";
+    fs::create_directories(home / "k5kit");
+    fs::create_directories(tree.Root() / "roots");
+    fs::create_directory_symlink(tree.Root() / "roots", tree.Root() / "linked");
+    const struct {
+        fs::path config;
+        fs::path owner;   // chowned to another user; empty: left to root
+        fs::path absent;  // must not exist afterwards
+    } cases[] = {
+        {home / "k5kit", home / "k5kit", home / "k5kit/ports.conf"},
+        {home / ".config/k5kit", home, home / ".config"},
+        {tree.Root() / "linked", {}, tree.Root() / "roots/ports.conf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        if (!c.owner.empty()) {
+            ASSERT_EQ(::chown(c.owner.c_str(), kOther, kOther), 0);
+        }
+        testing::internal::CaptureStderr();
+        const std::vector<ComPortInfo> listed = ComPortSystem(tree.Root(), c.config).List();
+        ComPortSystem(tree.Root(), c.config).List();
+        const std::string err = testing::internal::GetCapturedStderr();
+
+        EXPECT_FALSE(fs::exists(c.absent));
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].number, 0u);
+        EXPECT_EQ(Count(err, "as root"), 1u) << err;
+    }
 }
 
 TEST(PortTable, LinesThatAreNotCleanEntriesMakeTheWholeTableUnusable) {
