@@ -28,7 +28,7 @@ const char* KindOf(mode_t mode) {
 }
 
 BoundedRead Refused(std::string reason) {
-    return {BoundedRead::Status::Refused, {}, std::move(reason)};
+    return {BoundedRead::Status::Refused, {}, std::move(reason), 0};
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ BoundedRead ReadBoundedFile(const std::string& path, std::size_t limit) {
         return Refused(tooLarge);
     }
     text.resize(done);
-    return {BoundedRead::Status::Read, std::move(text), {}};
+    return {BoundedRead::Status::Read, std::move(text), {}, info.st_uid};
 }
 
 }  // namespace k5

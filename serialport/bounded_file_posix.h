@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -18,6 +20,7 @@ struct BoundedRead {
     Status status = Status::Missing;
     std::string text;    // what was read (Read)
     std::string reason;  // why it was refused ("it is a FIFO, not a regular file")
+    uid_t owner = 0;     // the owner of the file that was read (Read)
 };
 
 BoundedRead ReadBoundedFile(const std::string& path, std::size_t limit);

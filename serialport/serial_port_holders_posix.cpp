@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,8 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "serialport/bounded_file_posix.h"
 
 namespace k5 {
 
@@ -100,6 +107,14 @@ DeviceHolders FindDeviceHolders(dev_t rdev, int ownFd, bool countOwnProcess) {
             if (fd->d_name[0] == '.') {
                 continue;
             }
+            // Only a device can be the port; statting anything else could wait for ever
+            // on a file system whose server is gone.
+            char target[16];
+            const ssize_t length =
+                ::readlinkat(::dirfd(fds.get()), fd->d_name, target, sizeof target);
+            if (length < 5 || std::string_view(target, 5) != "/dev/") {
+                continue;
+            }
             struct stat info {};
             if (::fstatat(::dirfd(fds.get()), fd->d_name, &info, 0) != 0 ||
                 !S_ISCHR(info.st_mode)) {
@@ -131,47 +146,209 @@ std::string UucpLockName(const std::string& devicePath) {
     return "LCK.." + name;
 }
 
+namespace {
+
+// Everyone may create files in the lock folder, so a lock names a live holder only when its
+// owner could have written it for that process: root, or the process's own user.
+bool MayHaveWritten(uid_t owner, pid_t pid) {
+    if (owner == 0) {
+        return true;
+    }
+    struct stat process {};
+    const std::string dir = "/proc/" + std::to_string(pid);
+    if (::stat(dir.c_str(), &process) == 0 && process.st_uid == owner) {
+        return true;
+    }
+    // /proc/<pid> belongs to root while a process is not dumpable; its real user still counts.
+    std::ifstream status(dir + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Uid:", 0) == 0) {
+            return ParseNumber(std::string_view(line).substr(4)) == static_cast<long>(owner);
+        }
+    }
+    return false;
+}
+
+bool ProcessExists(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+bool IsOurs(const UucpLock& lock) {
+    return (lock.status == UucpLock::Status::Live || lock.status == UucpLock::Status::Stale) &&
+           lock.pid == ::getpid() && lock.owner == ::geteuid();
+}
+
+// An flock on the lock folder itself, so that between openers of this kit only one at a time
+// removes a lock and links its own. Anyone may hold it, so the wait is short; without it
+// nothing is removed.
+class LockFolderGuard {
+public:
+    explicit LockFolderGuard(const std::string& directory)
+        : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW)) {}
+    ~LockFolderGuard() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    LockFolderGuard(const LockFolderGuard&) = delete;
+    LockFolderGuard& operator=(const LockFolderGuard&) = delete;
+
+    bool Lock() {
+        if (locked_ || fd_ < 0) {
+            return locked_;
+        }
+        constexpr int kTries = 250;  // 2 ms apart: half a second in all
+        for (int attempt = 0; attempt < kTries && !locked_; ++attempt) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                locked_ = true;
+            } else if (errno == EWOULDBLOCK || errno == EINTR) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            } else {
+                break;
+            }
+        }
+        return locked_;
+    }
+    bool Locked() const { return locked_; }
+
+private:
+    int fd_;
+    bool locked_ = false;
+};
+
+// This process's lock in the HDB format (its pid as ten right-aligned digits and a newline),
+// written to a fresh private name in the folder first, so that it can be linked into place
+// whole; empty when the folder cannot take it.
+std::string WriteTemporaryLock(const std::string& directory) {
+    std::string name = directory + "/LTMP.XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return {};
+    }
+    char content[16];
+    const int length =
+        std::snprintf(content, sizeof content, "%10d\n", static_cast<int>(::getpid()));
+    int done = 0;
+    bool ok = ::fchmod(fd, 0644) == 0;  // terminal programs of every user read it
+    while (ok && done < length) {
+        const ssize_t n = ::write(fd, content + done, static_cast<size_t>(length - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+        } else if (n == 0 || errno != EINTR) {
+            ok = false;  // a full disk: no half-written lock is ever linked
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(name.c_str());
+        return {};
+    }
+    return name;
+}
+
+enum class Claim { Ours, Held, None };
+
+// Links this process's lock to `lockPath`, replacing a stale or unreadable one.
+Claim ClaimLock(const std::string& directory, const std::string& lockPath, DeviceHolder& holder) {
+    const std::string temporary = WriteTemporaryLock(directory);
+    if (temporary.empty()) {
+        return Claim::None;  // no lock folder we may write: flock and TIOCEXCL must do
+    }
+    struct Remover {
+        const std::string& path;
+        ~Remover() { ::unlink(path.c_str()); }
+    } remover{temporary};
+
+    LockFolderGuard folder(directory);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        if (::link(temporary.c_str(), lockPath.c_str()) == 0) {
+            return Claim::Ours;
+        }
+        if (errno != EEXIST) {
+            return Claim::None;
+        }
+        const UucpLock existing = ReadUucpLock(lockPath);
+        if (existing.status == UucpLock::Status::Live) {
+            holder = {existing.pid, ProcessName(existing.pid)};
+            return Claim::Held;
+        }
+        if (existing.status == UucpLock::Status::Missing) {
+            continue;  // removed meanwhile
+        }
+        // Stale or unreadable. Removing the name opens and follows nothing, but it is done
+        // only on what was read while holding the folder, so another opener of this kit
+        // cannot have put its own lock there in between.
+        if (!folder.Locked()) {
+            if (!folder.Lock()) {
+                return Claim::None;  // it binds nobody; leave it
+            }
+            continue;  // look again, now that nobody else of ours can change it
+        }
+        if (::unlink(lockPath.c_str()) != 0 && errno != ENOENT) {
+            return Claim::None;  // someone else's we may not remove: it binds nobody
+        }
+    }
+    return Claim::None;
+}
+
+}  // namespace
+
+UucpLock ReadUucpLock(const std::string& lockPath) {
+    UucpLock lock;
+    const BoundedRead read = ReadBoundedFile(lockPath, kLockFileLimit);
+    if (read.status == BoundedRead::Status::Missing) {
+        return lock;
+    }
+    if (read.status == BoundedRead::Status::Refused) {
+        lock.status = UucpLock::Status::Unreadable;
+        lock.reason = read.reason;
+        return lock;
+    }
+    lock.owner = read.owner;  // of the very file that was read
+    lock.status = UucpLock::Status::Stale;
+    const auto pid = ParseNumber(std::string_view(read.text).substr(0, read.text.find('\n')));
+    if (!pid || *pid <= 0 || *pid > std::numeric_limits<pid_t>::max()) {
+        return lock;  // not a lock at all
+    }
+    lock.pid = static_cast<pid_t>(*pid);
+    if (ProcessExists(lock.pid) && MayHaveWritten(lock.owner, lock.pid)) {
+        lock.status = UucpLock::Status::Live;
+    }
+    return lock;
+}
+
 bool AcquireUucpLock(const std::string& directory, const std::string& devicePath,
                      std::string& lockFile, DeviceHolder& holder) {
     lockFile.clear();
     const std::string lockPath = directory + "/" + UucpLockName(devicePath);
-    // The HDB format: the owner's pid as ten right-aligned digits and a newline. It is
-    // written to a private file first and linked into place, so nobody reads half a lock.
-    char content[16];
-    const int length =
-        std::snprintf(content, sizeof content, "%10d\n", static_cast<int>(::getpid()));
-    const std::string temporary = directory + "/LTMP." + std::to_string(::getpid());
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            return true;  // no lock directory we may write: flock and TIOCEXCL must do
-        }
-        const bool written = ::write(fd, content, static_cast<size_t>(length)) == length;
-        ::close(fd);
-        const int linked = written ? ::link(temporary.c_str(), lockPath.c_str()) : -1;
-        const int linkError = errno;
-        ::unlink(temporary.c_str());
-        if (linked == 0) {
+    switch (ClaimLock(directory, lockPath, holder)) {
+        case Claim::Ours:
             lockFile = lockPath;
             return true;
-        }
-        if (!written || linkError != EEXIST) {
-            return true;
-        }
-
-        std::ifstream existing(lockPath);
-        std::string text;
-        std::getline(existing, text);
-        const auto owner = ParseNumber(text);
-        if (owner && *owner > 0 && (::kill(static_cast<pid_t>(*owner), 0) == 0 || errno == EPERM)) {
-            holder = {static_cast<pid_t>(*owner), ProcessName(static_cast<pid_t>(*owner))};
+        case Claim::Held:
             return false;
-        }
-        // Stale: its process is gone (or the file is not a lock at all).
-        if (::unlink(lockPath.c_str()) != 0 && errno != ENOENT) {
-            return true;  // someone else's stale lock we may not remove: it binds nobody
-        }
+        case Claim::None:
+            break;
     }
+    return true;
+}
+
+bool KeepUucpLock(std::string& lockFile, DeviceHolder& holder) {
+    if (lockFile.empty() || IsOurs(ReadUucpLock(lockFile))) {
+        return true;
+    }
+    const std::string directory = lockFile.substr(0, lockFile.find_last_of('/'));
+    switch (ClaimLock(directory, lockFile, holder)) {
+        case Claim::Ours:
+            return true;
+        case Claim::Held:
+            lockFile.clear();
+            return false;
+        case Claim::None:
+            break;
+    }
+    lockFile.clear();
     return true;
 }
 
@@ -180,10 +357,7 @@ void ReleaseUucpLock(std::string& lockFile) {
         return;
     }
     // Remove it only while it is still ours.
-    std::ifstream existing(lockFile);
-    std::string text;
-    std::getline(existing, text);
-    if (ParseNumber(text) == ::getpid()) {
+    if (IsOurs(ReadUucpLock(lockFile))) {
         ::unlink(lockFile.c_str());
     }
     lockFile.clear();

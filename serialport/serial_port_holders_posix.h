@@ -38,10 +38,32 @@ inline constexpr const char* kUucpLockDirectory = "/run/lock";
 // The lock file's name for a device path: its path below /dev with '/' as '_'.
 std::string UucpLockName(const std::string& devicePath);
 
+// What a lock file in the world-writable lock folder says, read without trusting it.
+struct UucpLock {
+    enum class Status {
+        Missing,
+        Live,        // its process exists and the file belongs to root or to that process's user
+        Stale,       // its process is gone, it names none, or anyone could have forged it
+        Unreadable,  // a FIFO, link, device, folder or oversized file: never a live lock
+    };
+    Status status = Status::Missing;
+    pid_t pid = 0;       // the process it names (Live, Stale; 0 when it names none)
+    uid_t owner = 0;     // the file's owner (Live, Stale)
+    std::string reason;  // why it cannot be read (Unreadable)
+};
+
+UucpLock ReadUucpLock(const std::string& lockPath);
+
 // False when a live process holds the lock; `holder` then names it. Otherwise `lockFile` is
-// the file created for this process, or empty when none could be.
+// the file created for this process, or empty when none could be: a folder we may not
+// write, or a stale or unreadable lock we may not remove, which binds nobody and is ignored.
+// Stale and unreadable locks are removed only under an flock on the folder itself, after a
+// second look, so two openers never both remove and replace one.
 bool AcquireUucpLock(const std::string& directory, const std::string& devicePath,
                      std::string& lockFile, DeviceHolder& holder);
+// Once the device itself is ours: the lock file must still name this process, and is put
+// back if it no longer does. False when a live process holds it now (`holder` names it).
+bool KeepUucpLock(std::string& lockFile, DeviceHolder& holder);
 // Removes the lock file, if it is still this process's, and clears `lockFile`.
 void ReleaseUucpLock(std::string& lockFile);
 

@@ -253,8 +253,8 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         switch (error) {
             case EACCES:
             case EPERM:
-                Fail(PortError::PermissionDenied, devicePath + ": permission denied (" +
-                                                      PermissionAdviceFor(devicePath) + ")");
+                Fail(PortError::PermissionDenied,
+                     devicePath + ": permission denied (" + PermissionAdviceFor(devicePath) + ")");
                 break;
             case EBUSY:  // another opener set TIOCEXCL
                 Fail(PortError::InUse, devicePath + ": " + inUseBy(-1));
@@ -287,6 +287,13 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     };
 
+    // The node may have been swapped between the look above and the open: the device opened
+    // must be the one that was checked (and whose lock was taken).
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != info.st_rdev) {
+        return failOpen(PortError::NotSerialDevice,
+                        "the device node was replaced while it was being opened");
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
@@ -294,6 +301,14 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         }
         return failOpen(PortError::Other, "cannot lock: " + ErrnoText(error));
     }
+    // The device is ours among those who flock it; the lock file must say so too, whatever
+    // another opener that judged it stale did to it meanwhile.
+    if (!KeepUucpLock(lockFile_, lockHolder)) {
+        return failOpen(PortError::InUse, "in use by " + DescribeHolder(lockHolder));
+    }
+    // TIOCEXCL keeps out later openers that do not take the lock (root is exempt from it,
+    // hence the lock as well); set before the look at the holders, so nobody slips in after.
+    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         const int error = errno;
@@ -307,10 +322,6 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     if (const DeviceHolders found = FindDeviceHolders(info.st_rdev, fd); !found.holders.empty()) {
         return failOpen(PortError::InUse, "in use by " + DescribeHolder(found.holders.front()));
     }
-    // TIOCEXCL keeps out later openers that do not take the lock (root is exempt from it,
-    // hence the lock as well).
-    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
-
     MakeRaw(t, *line);
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
         return failOpen(PortError::SettingsNotApplied,
