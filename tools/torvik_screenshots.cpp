@@ -17,9 +17,9 @@
 #include "qtkit/message_boxes.h"
 #include "qtkit/snapshot.h"
 #include "sim/simulator.h"
-#include "torvik/status_dialog.h"
-#include "torvik/torvik_dialog.h"
-#include "torvik/user_settings_dialog.h"
+#include "torvik/ui/status_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
+#include "torvik/ui/user_settings_dialog.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "veldra/wizard_picture.h"
+#include "veldra/ui/wizard_picture.h"
 
 int main(int argc, char* argv[]) {
     QGuiApplication application(argc, argv);

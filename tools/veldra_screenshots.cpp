@@ -18,10 +18,10 @@
 #include "qtkit/message_boxes.h"
 #include "qtkit/snapshot.h"
 #include "sim/simulator.h"
-#include "veldra/calibration_page.h"
-#include "veldra/calibration_wizard_dlg.h"
-#include "veldra/preparation_page.h"
-#include "veldra/warm_up_page.h"
+#include "veldra/ui/calibration_page.h"
+#include "veldra/ui/calibration_wizard_dlg.h"
+#include "veldra/ui/preparation_page.h"
+#include "veldra/ui/warm_up_page.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "qtkit/dialog_units.h"
 #include "recording_boxes.h"
-#include "torvik/status_dialog.h"
-#include "torvik/torvik_dialog.h"
-#include "torvik/user_settings_dialog.h"
+#include "torvik/ui/status_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
+#include "torvik/ui/user_settings_dialog.h"
 
 namespace k5::torvik::test {
 namespace {

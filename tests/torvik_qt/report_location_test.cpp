@@ -1,7 +1,7 @@
 // Where TORVIK saves its report: beside the program when it may write there, else in the
 // documents folder, else at home; and every save box names the file.
 
-#include "torvik/report_location.h"
+#include "torvik/ui/report_location.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

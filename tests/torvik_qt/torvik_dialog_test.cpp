@@ -1,4 +1,4 @@
-#include "torvik/torvik_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include "devlink/serial_comm.h"
 #include "nesting_boxes.h"
 #include "torvik/result_texts.h"
-#include "torvik/status_dialog.h"
-#include "torvik/user_settings_dialog.h"
+#include "torvik/ui/status_dialog.h"
+#include "torvik/ui/user_settings_dialog.h"
 #include "window_fixture.h"
 
 namespace k5::torvik::test {

@@ -1,4 +1,4 @@
-#include "torvik/user_settings_dialog.h"
+#include "torvik/ui/user_settings_dialog.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "recording_boxes.h"
-#include "torvik/global_hot_key.h"
-#include "torvik/torvik_dialog.h"
+#include "torvik/ui/global_hot_key.h"
+#include "torvik/ui/torvik_dialog.h"
 
 namespace k5::torvik::test {
 namespace {

@@ -15,7 +15,7 @@
 #include "recording_boxes.h"
 #include "sim/simulator.h"
 #include "tests/support/scoped_env.h"
-#include "torvik/torvik_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
 
 namespace k5::torvik::test {
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "nesting_boxes.h"
-#include "torvik/global_hot_key.h"
+#include "torvik/ui/global_hot_key.h"
 #include "window_fixture.h"
 
 namespace k5::torvik::test {

@@ -2,10 +2,10 @@
 #include <QIcon>
 #include <QLabel>
 
-#include "veldra/calibration_page.h"
-#include "veldra/detect_page.h"
 #include "veldra/event_codes.h"
-#include "veldra/warm_up_page.h"
+#include "veldra/ui/calibration_page.h"
+#include "veldra/ui/detect_page.h"
+#include "veldra/ui/warm_up_page.h"
 #include "wizard_fixture.h"
 
 namespace k5::veldra::test {

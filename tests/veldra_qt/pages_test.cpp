@@ -6,11 +6,11 @@
 #include <set>
 
 #include "tests/support/scoped_env.h"
-#include "veldra/calibration_page.h"
-#include "veldra/com_port_page.h"
 #include "veldra/event_codes.h"
 #include "veldra/page_texts.h"
-#include "veldra/warm_up_page.h"
+#include "veldra/ui/calibration_page.h"
+#include "veldra/ui/com_port_page.h"
+#include "veldra/ui/warm_up_page.h"
 #include "wizard_fixture.h"
 
 namespace k5::veldra::test {

@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include "answering_boxes.h"
-#include "veldra/calibration_wizard_dlg.h"
-#include "veldra/com_port_page.h"
+#include "veldra/ui/calibration_wizard_dlg.h"
+#include "veldra/ui/com_port_page.h"
 
 namespace k5::veldra::test {
 namespace {

@@ -16,14 +16,14 @@
 #include "answering_boxes.h"
 #include "sim/simulator.h"
 #include "tests/support/scoped_env.h"
-#include "veldra/calibration_page.h"
-#include "veldra/calibration_wizard_dlg.h"
-#include "veldra/com_port_page.h"
-#include "veldra/detect_page.h"
 #include "veldra/event_codes.h"
 #include "veldra/frame_reaction.h"
-#include "veldra/preparation_page.h"
-#include "veldra/warm_up_page.h"
+#include "veldra/ui/calibration_page.h"
+#include "veldra/ui/calibration_wizard_dlg.h"
+#include "veldra/ui/com_port_page.h"
+#include "veldra/ui/detect_page.h"
+#include "veldra/ui/preparation_page.h"
+#include "veldra/ui/warm_up_page.h"
 
 namespace k5::veldra::test {
 

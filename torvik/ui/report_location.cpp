@@ -1,4 +1,4 @@
-#include "torvik/report_location.h"
+#include "torvik/ui/report_location.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 
 #include "k5/version.h"
 #include "qtkit/message_boxes.h"
-#include "veldra/calibration_wizard_dlg.h"
+#include "veldra/ui/calibration_wizard_dlg.h"
 
 int main(int argc, char* argv[]) {
     // Answered before Qt looks for a display, so that it works from any terminal.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "veldra/detect_page_model.h"
-#include "veldra/wizard_page.h"
+#include "veldra/ui/wizard_page.h"
 
 namespace k5::veldra {
 

@@ -1,4 +1,4 @@
-#include "torvik/torvik_icon.h"
+#include "torvik/ui/torvik_icon.h"
 
 // The resources live in a static library: register them before the first use.
 static void InitTorvikResources() {

@@ -1,4 +1,4 @@
-#include "veldra/calibration_wizard_dlg.h"
+#include "veldra/ui/calibration_wizard_dlg.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -11,17 +11,17 @@
 #include "qtkit/dialog_units.h"
 #include "qtkit/message_boxes.h"
 #include "veldra/calibration.h"
-#include "veldra/calibration_page.h"
-#include "veldra/com_port_page.h"
-#include "veldra/detect_page.h"
 #include "veldra/event_codes.h"
 #include "veldra/frame_reaction.h"
 #include "veldra/page_texts.h"
-#include "veldra/preparation_page.h"
+#include "veldra/ui/calibration_page.h"
+#include "veldra/ui/com_port_page.h"
+#include "veldra/ui/detect_page.h"
+#include "veldra/ui/preparation_page.h"
+#include "veldra/ui/warm_up_page.h"
+#include "veldra/ui/welcome_page.h"
+#include "veldra/ui/wizard_picture.h"
 #include "veldra/warm_up.h"
-#include "veldra/warm_up_page.h"
-#include "veldra/welcome_page.h"
-#include "veldra/wizard_picture.h"
 
 namespace k5::veldra {
 

@@ -1,4 +1,4 @@
-#include "veldra/preparation_page.h"
+#include "veldra/ui/preparation_page.h"
 
 #include <QCheckBox>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "veldra/welcome_page.h"
+#include "veldra/ui/welcome_page.h"
 
 namespace k5::veldra {
 

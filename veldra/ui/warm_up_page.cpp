@@ -1,4 +1,4 @@
-#include "veldra/warm_up_page.h"
+#include "veldra/ui/warm_up_page.h"
 
 #include "qtkit/dialog_font.h"
 

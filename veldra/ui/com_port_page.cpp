@@ -1,4 +1,4 @@
-#include "veldra/com_port_page.h"
+#include "veldra/ui/com_port_page.h"
 
 #include <QComboBox>
 #include <QSignalBlocker>

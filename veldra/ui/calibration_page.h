@@ -1,7 +1,7 @@
 #pragma once
 
 #include "veldra/calibration_page_model.h"
-#include "veldra/wizard_page.h"
+#include "veldra/ui/wizard_page.h"
 
 class QProgressBar;
 

@@ -1,4 +1,4 @@
-#include "veldra/detect_page.h"
+#include "veldra/ui/detect_page.h"
 
 namespace k5::veldra {
 

@@ -1,7 +1,7 @@
-#include "torvik/global_hot_key.h"
-
 #include <QCoreApplication>
 #include <QGuiApplication>
+
+#include "torvik/ui/global_hot_key.h"
 
 #ifdef K5_HAVE_XCB
 #include <xcb/xcb.h>

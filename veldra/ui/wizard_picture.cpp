@@ -1,4 +1,4 @@
-#include "veldra/wizard_picture.h"
+#include "veldra/ui/wizard_picture.h"
 
 #include <QLinearGradient>
 #include <QPainter>

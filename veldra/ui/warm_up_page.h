@@ -2,8 +2,8 @@
 
 #include <QTimer>
 
+#include "veldra/ui/wizard_page.h"
 #include "veldra/warm_up_page_model.h"
-#include "veldra/wizard_page.h"
 
 namespace k5::veldra {
 

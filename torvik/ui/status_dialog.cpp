@@ -1,4 +1,4 @@
-#include "torvik/status_dialog.h"
+#include "torvik/ui/status_dialog.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>

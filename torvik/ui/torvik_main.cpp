@@ -4,7 +4,7 @@
 
 #include "k5/version.h"
 #include "qtkit/message_boxes.h"
-#include "torvik/torvik_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
 
 int main(int argc, char* argv[]) {
     // Answered before Qt looks for a display, so that it works from any terminal.

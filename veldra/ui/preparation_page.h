@@ -1,6 +1,6 @@
 #pragma once
 
-#include "veldra/wizard_page.h"
+#include "veldra/ui/wizard_page.h"
 
 class QCheckBox;
 

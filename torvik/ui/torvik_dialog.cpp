@@ -1,4 +1,4 @@
-#include "torvik/torvik_dialog.h"
+#include "torvik/ui/torvik_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,13 +24,13 @@
 #include "torvik/configuration.h"
 #include "torvik/configuration_observer.h"
 #include "torvik/configuration_report.h"
-#include "torvik/global_hot_key.h"
-#include "torvik/report_location.h"
 #include "torvik/result_texts.h"
 #include "torvik/service_operations.h"
-#include "torvik/status_dialog.h"
-#include "torvik/torvik_icon.h"
-#include "torvik/user_settings_dialog.h"
+#include "torvik/ui/global_hot_key.h"
+#include "torvik/ui/report_location.h"
+#include "torvik/ui/status_dialog.h"
+#include "torvik/ui/torvik_icon.h"
+#include "torvik/ui/user_settings_dialog.h"
 
 namespace k5::torvik {
 

@@ -1,4 +1,4 @@
-#include "veldra/calibration_page.h"
+#include "veldra/ui/calibration_page.h"
 
 #include <QProgressBar>
 

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "veldra/detection.h"
-#include "veldra/wizard_page.h"
+#include "veldra/ui/wizard_page.h"
 
 class QComboBox;
 

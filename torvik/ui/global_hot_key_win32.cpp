@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "torvik/global_hot_key.h"
+#include "torvik/ui/global_hot_key.h"
 
 namespace k5::torvik {
 
