@@ -1,133 +1,283 @@
 #include "cli/k5ctl_options.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 #include "torvik/user_setting_rules.h"
 
 namespace k5::cli {
 
-namespace {
-
 using torvik::UserSettingField;
 
-struct SettingOption {
-    std::string_view name;
-    UserSettingField field;
+struct OptionReading {
+    Options& options;
+    bool haveLine = false;
+    // The settings' texts, by field, checked once the command is known: the last one given
+    // counts.
+    std::array<std::optional<std::string_view>, torvik::kUserSettingOrder.size()> settingTexts{};
 };
 
-// Listed in the order the settings dialog validates its fields, so the first refused value
-// reported is the one the dialog would report.
-constexpr std::array<SettingOption, 10> kSettingOptions = {{
-    {"--pmax", UserSettingField::Pmax},
-    {"--pc", UserSettingField::Pc},
-    {"--ip", UserSettingField::Ip},
-    {"--pref", UserSettingField::Pref},
-    {"--ep", UserSettingField::Ep},
-    {"--red", UserSettingField::Red},
-    {"--rec", UserSettingField::Rec},
-    {"--cp", UserSettingField::Cp},
-    {"--conductance-min", UserSettingField::ConductanceMin},
-    {"--conductance-max", UserSettingField::ConductanceMax},
-}};
+namespace {
 
-constexpr std::string_view kUsage =
+// 0 to 255; whether 0 is allowed depends on the command.
+std::optional<unsigned> ParsePortNumber(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 255) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> ParseTimeScale(std::string_view text) {
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value) || value < 0.0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// --port and --device: one of them, once.
+template <bool kPort>
+std::optional<std::string> ReadLine(OptionReading& reading, const OptionRow& row,
+                                    std::optional<std::string_view> value) {
+    if (reading.haveLine) {
+        return "k5ctl: give one of --port and --device, once";
+    }
+    if (!value) {
+        return "k5ctl: " + std::string(row.name) + " needs a value";
+    }
+    if constexpr (kPort) {
+        const std::optional<unsigned> port = ParsePortNumber(*value);
+        if (!port) {
+            return "k5ctl: --port takes a COM port number from 1 to 255";
+        }
+        reading.options.port = *port;
+    } else {
+        if (value->empty()) {
+            return "k5ctl: --device needs a path";
+        }
+        reading.options.device = std::string(*value);
+    }
+    reading.haveLine = true;
+    return std::nullopt;
+}
+
+template <bool Options::*kFlag>
+std::optional<std::string> ReadFlag(OptionReading& reading, const OptionRow&,
+                                    std::optional<std::string_view>) {
+    reading.options.*kFlag = true;
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadMinutes(OptionReading& reading, const OptionRow&,
+                                       std::optional<std::string_view> value) {
+    int minutes = -1;
+    if (value) {
+        const auto [end, ec] =
+            std::from_chars(value->data(), value->data() + value->size(), minutes);
+        if (ec != std::errc() || end != value->data() + value->size()) {
+            minutes = -1;
+        }
+    }
+    if (minutes < 0 || minutes > 999) {
+        return "k5ctl: --minutes takes a whole number of minutes from 0 to 999";
+    }
+    reading.options.minutes = minutes;
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadTimeScale(OptionReading& reading, const OptionRow&,
+                                         std::optional<std::string_view> value) {
+    const std::optional<double> scale = value ? ParseTimeScale(*value) : std::nullopt;
+    if (!scale) {
+        return "k5ctl: --time-scale takes a number of 0 or more";
+    }
+    reading.options.timeScale = *scale;
+    return std::nullopt;
+}
+
+// --report and --json: one file name each.
+template <std::string Options::*kPath>
+std::optional<std::string> ReadFileName(OptionReading& reading, const OptionRow& row,
+                                        std::optional<std::string_view> value) {
+    std::string& path = reading.options.*kPath;
+    if (!value || value->empty() || !path.empty()) {
+        return "k5ctl: " + std::string(row.name) + " takes one file name";
+    }
+    path = std::string(*value);
+    return std::nullopt;
+}
+
+// A user setting is checked, as the settings dialog checks it, once the command is known.
+template <UserSettingField kField>
+std::optional<std::string> ReadSetting(OptionReading& reading, const OptionRow& row,
+                                       std::optional<std::string_view> value) {
+    if (!value) {
+        return "k5ctl: " + std::string(row.name) + " needs a value";
+    }
+    reading.settingTexts[static_cast<size_t>(kField)] = *value;
+    return std::nullopt;
+}
+
+constexpr CommandSet kConfigure = {Command::Configure};
+
+#ifdef _WIN32
+constexpr std::string_view kPortHelp =
+    "COM port N, the device \\\\.\\COM<N> (COM10 and above as well)";
+#else
+constexpr std::string_view kPortHelp =
+    "COM port N: on Linux the device named by the environment variable\n"
+    "K5_COM<N>, else the one the kit's port table gives number N, else\n"
+    "/dev/ttyS<N-1> when a UART is behind it (see k5ctl ports)";
+#endif
+
+// In the order --help lists them within their sections. The order also decides which of two
+// misplaced options is reported: the line's first, then the wizard's and the record's;
+// configure's come last (see ParseArguments).
+constexpr OptionRow kOptions[] = {
+    {"--port", "N", CommandSet::Every().Without(Command::Ports), "", HelpSection::Line, kPortHelp,
+     ReadLine<true>},
+    {"--device", "PATH", CommandSet::Every().Without(Command::Ports), "", HelpSection::Line,
+     "open PATH directly", ReadLine<false>},
+    {"--warmed-up", "", CommandSet{Command::Detect}, "", HelpSection::InSynopsis, "",
+     ReadFlag<&Options::warmedUp>},
+    {"--warm-up", "", CommandSet{Command::Calibrate}, "", HelpSection::InSynopsis, "",
+     ReadFlag<&Options::warmUpFirst>},
+    {"--minutes", "M", CommandSet{Command::WarmUp, Command::Calibrate}, "--warm-up",
+     HelpSection::InSynopsis, "", ReadMinutes},
+    {"--json", "FILE",
+     CommandSet{Command::Configure, Command::Detect, Command::WarmUp, Command::Calibrate}, "",
+     HelpSection::Record,
+     "after the run, append one JSON object on one line to FILE\n"
+     "(created if missing) in a single write: command, device, port,\n"
+     "started, finished, status (the exit status), result (the\n"
+     "procedure's own code), version; configure adds settings, and\n"
+     "configure and calibrate the readings left and right, coeff0,\n"
+     "coeff1, coeff2, calc_pmax, calc_pc, calc_ip, stmax, stpte,\n"
+     "stclip (null where the run did not get that far); configure\n"
+     "also p2, p2i and p4. The record always starts a line of its\n"
+     "own, even after a line that another station left torn",
+     ReadFileName<&Options::jsonPath>},
+    {"--pmax", "W", kConfigure, "", HelpSection::ConfigureOptions, "maximum power, 0 to 1000 [500]",
+     ReadSetting<UserSettingField::Pmax>},
+    {"--pc", "W", kConfigure, "", HelpSection::ConfigureOptions,
+     "continuous power, 0 to 1000 [250]", ReadSetting<UserSettingField::Pc>},
+    {"--ip", "A", kConfigure, "", HelpSection::ConfigureOptions, "current limit, 0 to 1000 [36]",
+     ReadSetting<UserSettingField::Ip>},
+    {"--pref", "W", kConfigure, "", HelpSection::ConfigureOptions,
+     "reference power, 0 to 10000 [900]", ReadSetting<UserSettingField::Pref>},
+    {"--cp", "X", kConfigure, "", HelpSection::ConfigureOptions,
+     "clip setting, 0.28125 to 0.9 [0.8125]", ReadSetting<UserSettingField::Cp>},
+    {"--ep", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting EP, 0 to 15 [2]",
+     ReadSetting<UserSettingField::Ep>},
+    {"--red", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting Red, 0 to 7 [5]",
+     ReadSetting<UserSettingField::Red>},
+    {"--rec", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting Rec, 0 to 7 [2]",
+     ReadSetting<UserSettingField::Rec>},
+    {"--conductance-min", "N", kConfigure, "", HelpSection::ConfigureOptions,
+     "lowest accepted conductance reading [550]", ReadSetting<UserSettingField::ConductanceMin>},
+    {"--conductance-max", "N", kConfigure, "", HelpSection::ConfigureOptions,
+     "highest accepted conductance reading [900]", ReadSetting<UserSettingField::ConductanceMax>},
+    {"--report", "FILE", kConfigure, "", HelpSection::ConfigureOptions,
+     "after a success, add the configuration report to FILE\n"
+     "(created if missing; earlier reports are kept)",
+     ReadFileName<&Options::reportPath>},
+    {"--time-scale", "X", CommandSet::Every(), "", HelpSection::Testing,
+     "every pause on the line lasts X times its length (default 1)", ReadTimeScale},
+};
+
+constexpr CommandRow kCommands[] = {
+    {"link-test", Command::LinkTest, "", true, HelpSection::ServiceCommands,
+     "ask for the model; prints \"Link OK\" or \"Link error\""},
+    {"configure", Command::Configure, "", true, HelpSection::ServiceCommands,
+     "run the configuration procedure; standard output receives the log\n"
+     "as the configuration tool shows it, followed by the failure text\n"
+     "for result codes 1 to 5; the exit status is the result code:\n"
+     "  0 success\n"
+     "  1 no K5 answered\n"
+     "  2 link or command failure\n"
+     "  3 conductance outside the accepted range\n"
+     "  4 left and right conductance too far apart\n"
+     "  5 protection register not written or not verified\n"
+     "Ctrl-C stops the run as the Stop button does and prints\n"
+     "\"\\nCancelled\\n\"."},
+    {"burn-in", Command::BurnIn, "on|off", true, HelpSection::ServiceCommands,
+     "switch burn-in mode; prints nothing. The amplifier echoes the mode\n"
+     "frame: without its echo, a line on standard error and exit 1"},
+    {"reset-registers", Command::ResetRegisters, "", true, HelpSection::ServiceCommands,
+     "restore the amplifier's register defaults; prints\n"
+     "\"Set AMP regsiters to default values: OK\" or \"...: Error!\""},
+    {"detect", Command::Detect, "", false, HelpSection::WizardCommands,
+     "look for a K5 (with --warmed-up it must also be powered on); prints\n"
+     "\"Looking for K5...\" and the result"},
+    {"warm-up", Command::WarmUp, "", false, HelpSection::WizardCommands,
+     "detect, then keep the K5 on in its test state for M minutes [10],\n"
+     "printing the countdown once a minute and the outcome; when the\n"
+     "countdown ends, or the warm-up fails or is stopped, the K5 is turned\n"
+     "down to -20 dB and muted; a finished warm-up says so"},
+    {"calibrate", Command::Calibrate, "", false, HelpSection::WizardCommands,
+     "detect a powered K5, then run the five-step calibration; prints\n"
+     "the step log and the final progress. With --warm-up: detect a K5\n"
+     "(powered or not), warm it up for M minutes [10], then calibrate\n"
+     "as the wizard does when its countdown ends."},
+    {"ports", Command::Ports, "", false, HelpSection::PortsCommand,
+     "list every COM port in use: its device, where the number comes from\n"
+     "(environment, port table, UART) and what the device says it is;\n"
+     "adapters seen for the first time are given the lowest free numbers\n"
+     "and keep them. Exit 0."},
+};
+
+struct Section {
+    HelpSection id;
+    std::string_view heading;
+    size_t column;  // where the descriptions start
+    std::string_view after;
+    // What an option of this section is told on a command it does not belong to; empty:
+    // "<option> belongs to <its commands>".
+    std::string_view misplaced;
+};
+
+// --help's sections in their order; InSynopsis has none.
+constexpr Section kSections[] = {
+    {HelpSection::Line, "The line:\n", 20, "",
+     "k5ctl: ports lists every COM port; it takes no --port or --device"},
+    {HelpSection::ServiceCommands, "Commands:\n", 20, "", ""},
+    {HelpSection::WizardCommands,
+     "The calibration wizard's commands. --port N or --device PATH names the line to probe;\n"
+     "--port 0 or neither searches COM1 to COM15 as the wizard's \"Auto Detect\" does. Each\n"
+     "prints the wizard's page texts with every \"\\n\\r\" written as a line feed (with\n"
+     "--device the texts name PATH where they would name COM<N>):\n",
+     20, "", ""},
+    {HelpSection::PortsCommand, "Ports:\n", 20, "", ""},
+    {HelpSection::ConfigureOptions,
+     "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n", 24, "",
+     "k5ctl: settings and --report belong to configure"},
+    {HelpSection::Record, "The production record (configure, detect, warm-up, calibrate):\n", 24,
+     "The files of --report and --json are opened (created if missing) before anything is\n"
+     "sent to the amplifier: one that cannot be opened ends the command at once with exit\n"
+     "status 21. Each is added to under a lock on the whole file, in one write; a write that\n"
+     "falls short (a full disk or quota) is cut back, leaving the file as it was.\n"
+     "\n",
+     ""},
+    {HelpSection::Testing, "Testing only:\n", 20, "", ""},
+};
+
+constexpr std::string_view kUsageHead =
     "Usage: k5ctl (--port N | --device PATH) COMMAND [options]\n"
     "       k5ctl [--port N | --device PATH] WIZARD-COMMAND [options]\n"
     "       k5ctl ports\n"
     "       k5ctl --help | --version\n"
     "\n"
     "Service functions of the K5 amplifier on a serial line (115200 baud, 8N1).\n"
-    "\n"
-    "The line:\n"
-#ifdef _WIN32
-    "  --port N          COM port N, the device \\\\.\\COM<N> (COM10 and above as well)\n"
-#else
-    "  --port N          COM port N: on Linux the device named by the environment variable\n"
-    "                    K5_COM<N>, else the one the kit's port table gives number N, else\n"
-    "                    /dev/ttyS<N-1> when a UART is behind it (see k5ctl ports)\n"
-#endif
-    "  --device PATH     open PATH directly\n"
-    "\n"
-    "Commands:\n"
-    "  link-test         ask for the model; prints \"Link OK\" or \"Link error\"\n"
-    "  configure [options]\n"
-    "                    run the configuration procedure; standard output receives the log\n"
-    "                    as the configuration tool shows it, followed by the failure text\n"
-    "                    for result codes 1 to 5; the exit status is the result code:\n"
-    "                      0 success\n"
-    "                      1 no K5 answered\n"
-    "                      2 link or command failure\n"
-    "                      3 conductance outside the accepted range\n"
-    "                      4 left and right conductance too far apart\n"
-    "                      5 protection register not written or not verified\n"
-    "                    Ctrl-C stops the run as the Stop button does and prints\n"
-    "                    \"\\nCancelled\\n\".\n"
-    "  burn-in on|off    switch burn-in mode; prints nothing. The amplifier echoes the mode\n"
-    "                    frame: without its echo, a line on standard error and exit 1\n"
-    "  reset-registers   restore the amplifier's register defaults; prints\n"
-    "                    \"Set AMP regsiters to default values: OK\" or \"...: Error!\"\n"
-    "\n"
-    "The calibration wizard's commands. --port N or --device PATH names the line to probe;\n"
-    "--port 0 or neither searches COM1 to COM15 as the wizard's \"Auto Detect\" does. Each\n"
-    "prints the wizard's page texts with every \"\\n\\r\" written as a line feed (with\n"
-    "--device the texts name PATH where they would name COM<N>):\n"
-    "  detect [--warmed-up]\n"
-    "                    look for a K5 (with --warmed-up it must also be powered on); prints\n"
-    "                    \"Looking for K5...\" and the result\n"
-    "  warm-up [--minutes M]\n"
-    "                    detect, then keep the K5 on in its test state for M minutes [10],\n"
-    "                    printing the countdown once a minute and the outcome; when the\n"
-    "                    countdown ends, or the warm-up fails or is stopped, the K5 is turned\n"
-    "                    down to -20 dB and muted; a finished warm-up says so\n"
-    "  calibrate [--warm-up [--minutes M]]\n"
-    "                    detect a powered K5, then run the five-step calibration; prints\n"
-    "                    the step log and the final progress. With --warm-up: detect a K5\n"
-    "                    (powered or not), warm it up for M minutes [10], then calibrate\n"
-    "                    as the wizard does when its countdown ends.\n"
-    "\n"
-    "Ports:\n"
-    "  ports             list every COM port in use: its device, where the number comes from\n"
-    "                    (environment, port table, UART) and what the device says it is;\n"
-    "                    adapters seen for the first time are given the lowest free numbers\n"
-    "                    and keep them. Exit 0.\n"
-    "\n"
-    "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n"
-    "  --pmax W              maximum power, 0 to 1000 [500]\n"
-    "  --pc W                continuous power, 0 to 1000 [250]\n"
-    "  --ip A                current limit, 0 to 1000 [36]\n"
-    "  --pref W              reference power, 0 to 10000 [900]\n"
-    "  --cp X                clip setting, 0.28125 to 0.9 [0.8125]\n"
-    "  --ep N                PTE setting EP, 0 to 15 [2]\n"
-    "  --red N               PTE setting Red, 0 to 7 [5]\n"
-    "  --rec N               PTE setting Rec, 0 to 7 [2]\n"
-    "  --conductance-min N   lowest accepted conductance reading [550]\n"
-    "  --conductance-max N   highest accepted conductance reading [900]\n"
-    "  --report FILE         after a success, add the configuration report to FILE\n"
-    "                        (created if missing; earlier reports are kept)\n"
-    "\n"
-    "The production record (configure, detect, warm-up, calibrate):\n"
-    "  --json FILE           after the run, append one JSON object on one line to FILE\n"
-    "                        (created if missing) in a single write: command, device, port,\n"
-    "                        started, finished, status (the exit status), result (the\n"
-    "                        procedure's own code), version; configure adds settings, and\n"
-    "                        configure and calibrate the readings left and right, coeff0,\n"
-    "                        coeff1, coeff2, calc_pmax, calc_pc, calc_ip, stmax, stpte,\n"
-    "                        stclip (null where the run did not get that far); configure\n"
-    "                        also p2, p2i and p4. The record always starts a line of its\n"
-    "                        own, even after a line that another station left torn\n"
-    "\n"
-    "The files of --report and --json are opened (created if missing) before anything is\n"
-    "sent to the amplifier: one that cannot be opened ends the command at once with exit\n"
-    "status 21. Each is added to under a lock on the whole file, in one write; a write that\n"
-    "falls short (a full disk or quota) is cut back, leaving the file as it was.\n"
-    "\n"
-    "Testing only:\n"
-    "  --time-scale X    every pause on the line lasts X times its length (default 1)\n"
-    "\n"
+    "\n";
+
+constexpr std::string_view kUsageTail =
     "Standard output may close at any time (k5ctl ... | head -1): the procedure still runs\n"
     "to its own end and exits with its own status. SIGHUP stops a run as Ctrl-C does.\n"
     "\n"
@@ -152,6 +302,182 @@ constexpr std::string_view kUsage =
     "            text); a stop after the procedure has ended (calibrate: after its final\n"
     "            report) is too late and leaves the run's own status\n";
 
+constexpr size_t kOptionCount = std::size(kOptions);
+
+size_t IndexOf(const OptionRow& row) {
+    return static_cast<size_t>(&row - kOptions);
+}
+
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+const CommandRow* FindCommand(std::string_view name) {
+    for (const CommandRow& row : kCommands) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+const Section& SectionOf(HelpSection id) {
+    for (const Section& section : kSections) {
+        if (section.id == id) {
+            return section;
+        }
+    }
+    static constexpr Section kNone{HelpSection::InSynopsis, "", 0, "", ""};
+    return kNone;
+}
+
+// Whether a command takes the option: one of its commands, and where `with` belongs too,
+// only together with it.
+bool Takes(const OptionRow& row, Command command, const std::array<bool, kOptionCount>& given) {
+    if (!row.commands.Contains(command)) {
+        return false;
+    }
+    if (row.with.empty()) {
+        return true;
+    }
+    const OptionRow* with = FindOption(row.with);
+    return with == nullptr || !with->commands.Contains(command) || given[IndexOf(*with)];
+}
+
+// "k5ctl: --json belongs to configure, detect, warm-up and calibrate".
+std::string MisplacedText(const OptionRow& row) {
+    if (const std::string_view text = SectionOf(row.section).misplaced; !text.empty()) {
+        return std::string(text);
+    }
+    std::vector<std::string> names;
+    for (const CommandRow& command : kCommands) {
+        if (!row.commands.Contains(command.command)) {
+            continue;
+        }
+        std::string name(command.name);
+        if (const OptionRow* with = FindOption(row.with);
+            with != nullptr && with->commands.Contains(command.command)) {
+            name += " " + std::string(with->name);
+        }
+        names.push_back(std::move(name));
+    }
+    std::string text = "k5ctl: " + std::string(row.name) + " belongs to ";
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == names.size() ? " and " : ", ";
+        }
+        text += names[i];
+    }
+    return text;
+}
+
+// The command's argument words: "on|off".
+bool IsArgumentWord(const CommandRow& command, std::string_view word) {
+    std::string_view words = command.argument;
+    while (!words.empty()) {
+        const size_t bar = words.find('|');
+        if (words.substr(0, bar) == word) {
+            return true;
+        }
+        words = bar == std::string_view::npos ? std::string_view() : words.substr(bar + 1);
+    }
+    return false;
+}
+
+std::string ArgumentPrompt(const CommandRow& command) {
+    std::string words(command.argument);
+    const size_t bar = words.find('|');
+    return "k5ctl: " + std::string(command.name) + " takes " + words.replace(bar, 1, " or ");
+}
+
+std::string OptionForm(const OptionRow& row) {
+    std::string form(row.name);
+    if (!row.argument.empty()) {
+        form += " " + std::string(row.argument);
+    }
+    return form;
+}
+
+// "[--warm-up [--minutes M]]": an option, and inside its brackets those that come with it.
+std::string SynopsisOptions(Command command, std::string_view with) {
+    std::string text;
+    for (const OptionRow& row : kOptions) {
+        if (row.section != HelpSection::InSynopsis || !row.commands.Contains(command)) {
+            continue;
+        }
+        const OptionRow* required = FindOption(row.with);
+        const bool nested = required != nullptr && required->commands.Contains(command);
+        if (nested ? row.with != with : !with.empty()) {
+            continue;
+        }
+        text += " [" + OptionForm(row) + SynopsisOptions(command, row.name) + "]";
+    }
+    return text;
+}
+
+std::string CommandForm(const CommandRow& command) {
+    std::string form(command.name);
+    if (!command.argument.empty()) {
+        form += " " + std::string(command.argument);
+    }
+    for (const OptionRow& row : kOptions) {
+        // Options with lines of their own are summed up in the synopsis.
+        if (row.section == HelpSection::ConfigureOptions &&
+            row.commands.Contains(command.command)) {
+            form += " [options]";
+            break;
+        }
+    }
+    return form + SynopsisOptions(command.command, "");
+}
+
+// "  --pmax W              maximum power ...": the description starts at the section's
+// column, on a line of its own when the name leaves no room; later lines are indented to it.
+void AppendEntry(std::string& text, std::string_view form, std::string_view help, size_t column) {
+    std::string left = "  " + std::string(form);
+    if (left.size() + 2 <= column) {
+        left.resize(column, ' ');
+    } else {
+        left += "\n" + std::string(column, ' ');
+    }
+    text += left;
+    for (size_t start = 0;;) {
+        const size_t end = help.find('\n', start);
+        text += help.substr(start, end - start);
+        text += '\n';
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text += std::string(column, ' ');
+        start = end + 1;
+    }
+}
+
+std::string BuildUsage() {
+    std::string text(kUsageHead);
+    for (const Section& section : kSections) {
+        text += section.heading;
+        for (const CommandRow& command : kCommands) {
+            if (command.section == section.id) {
+                AppendEntry(text, CommandForm(command), command.help, section.column);
+            }
+        }
+        for (const OptionRow& row : kOptions) {
+            if (row.section == section.id) {
+                AppendEntry(text, OptionForm(row), row.help, section.column);
+            }
+        }
+        text += "\n";
+        text += section.after;
+    }
+    return text + std::string(kUsageTail);
+}
+
 ParseResult Refuse(std::string message) {
     ParseResult result;
     result.error = std::move(message);
@@ -159,43 +485,29 @@ ParseResult Refuse(std::string message) {
     return result;
 }
 
-// 0 to 255; whether 0 is allowed depends on the command.
-std::optional<unsigned> ParsePortNumber(std::string_view text) {
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 255) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<double> ParseTimeScale(std::string_view text) {
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(value) || value < 0.0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 }  // namespace
 
+std::span<const CommandRow> CommandTable() {
+    return kCommands;
+}
+
+std::span<const OptionRow> OptionTable() {
+    return kOptions;
+}
+
 std::string_view UsageText() {
-    return kUsage;
+    static const std::string usage = BuildUsage();
+    return usage;
 }
 
 ParseResult ParseArguments(const std::vector<std::string_view>& args,
                            const UserSettings& defaults) {
     Options options;
     options.settings = defaults;
-    std::optional<Command> command;
-    bool haveLine = false;
-    std::array<std::optional<std::string_view>, kSettingOptions.size()> settingTexts;
-    bool haveBurnInState = false;
-    bool haveReport = false;
-    bool portZero = false;
-    std::optional<int> minutes;
+    OptionReading reading{options};
+    std::array<bool, kOptionCount> given{};
+    const CommandRow* command = nullptr;
+    bool haveArgument = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
@@ -219,185 +531,89 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 arg = arg.substr(0, equals);
             }
         }
-        auto takeValue = [&]() -> std::optional<std::string_view> {
-            if (inlineValue) {
-                return inlineValue;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-
-        if (arg == "--port" || arg == "--device") {
-            if (haveLine) {
-                return Refuse("k5ctl: give one of --port and --device, once");
-            }
-            const std::optional<std::string_view> value = takeValue();
-            if (!value) {
-                return Refuse("k5ctl: " + std::string(arg) + " needs a value");
-            }
-            if (arg == "--port") {
-                const std::optional<unsigned> port = ParsePortNumber(*value);
-                if (!port) {
-                    return Refuse("k5ctl: --port takes a COM port number from 1 to 255");
-                }
-                portZero = *port == 0;
-                options.port = *port;
-            } else {
-                if (value->empty()) {
-                    return Refuse("k5ctl: --device needs a path");
-                }
-                options.device = std::string(*value);
-            }
-            haveLine = true;
-            continue;
+        const OptionRow* row = FindOption(arg);
+        if (row != nullptr && row->argument.empty() && inlineValue) {
+            row = nullptr;  // a flag takes no value
         }
-        if (arg == "--time-scale") {
-            const std::optional<std::string_view> value = takeValue();
-            const std::optional<double> scale = value ? ParseTimeScale(*value) : std::nullopt;
-            if (!scale) {
-                return Refuse("k5ctl: --time-scale takes a number of 0 or more");
-            }
-            options.timeScale = *scale;
-            continue;
-        }
-        if (arg == "--warmed-up" && !inlineValue) {
-            options.warmedUp = true;
-            continue;
-        }
-        if (arg == "--warm-up" && !inlineValue) {
-            options.warmUpFirst = true;
-            continue;
-        }
-        if (arg == "--minutes") {
-            const std::optional<std::string_view> value = takeValue();
-            int m = -1;
-            if (value) {
-                const auto [end, ec] =
-                    std::from_chars(value->data(), value->data() + value->size(), m);
-                if (ec != std::errc() || end != value->data() + value->size()) {
-                    m = -1;
+        if (row != nullptr) {
+            std::optional<std::string_view> value;
+            if (!row->argument.empty()) {
+                if (inlineValue) {
+                    value = inlineValue;
+                } else if (i + 1 < args.size()) {
+                    value = args[++i];
                 }
             }
-            if (m < 0 || m > 999) {
-                return Refuse("k5ctl: --minutes takes a whole number of minutes from 0 to 999");
+            if (std::optional<std::string> refusal = row->read(reading, *row, value)) {
+                return Refuse(std::move(*refusal));
             }
-            minutes = m;
-            continue;
-        }
-        if (arg == "--report") {
-            const std::optional<std::string_view> value = takeValue();
-            if (!value || value->empty() || haveReport) {
-                return Refuse("k5ctl: --report takes one file name");
-            }
-            options.reportPath = std::string(*value);
-            haveReport = true;
-            continue;
-        }
-        if (arg == "--json") {
-            const std::optional<std::string_view> value = takeValue();
-            if (!value || value->empty() || !options.jsonPath.empty()) {
-                return Refuse("k5ctl: --json takes one file name");
-            }
-            options.jsonPath = std::string(*value);
-            continue;
-        }
-        bool matchedSetting = false;
-        for (size_t s = 0; s < kSettingOptions.size(); ++s) {
-            if (arg != kSettingOptions[s].name) {
-                continue;
-            }
-            const std::optional<std::string_view> value = takeValue();
-            if (!value) {
-                return Refuse("k5ctl: " + std::string(arg) + " needs a value");
-            }
-            settingTexts[s] = *value;  // a repeated option: the last one counts
-            matchedSetting = true;
-            break;
-        }
-        if (matchedSetting) {
+            given[IndexOf(*row)] = true;
             continue;
         }
         if (arg.starts_with("-")) {
             return Refuse("k5ctl: unknown option " + std::string(arg));
         }
 
-        if (!command) {
-            if (arg == "link-test") {
-                command = Command::LinkTest;
-            } else if (arg == "configure") {
-                command = Command::Configure;
-            } else if (arg == "burn-in") {
-                command = Command::BurnIn;
-            } else if (arg == "reset-registers") {
-                command = Command::ResetRegisters;
-            } else if (arg == "detect") {
-                command = Command::Detect;
-            } else if (arg == "warm-up") {
-                command = Command::WarmUp;
-            } else if (arg == "calibrate") {
-                command = Command::Calibrate;
-            } else if (arg == "ports") {
-                command = Command::Ports;
-            } else {
+        if (command == nullptr) {
+            command = FindCommand(arg);
+            if (command == nullptr) {
                 return Refuse("k5ctl: unknown command " + std::string(arg));
             }
             continue;
         }
-        if (command == Command::BurnIn && !haveBurnInState && (arg == "on" || arg == "off")) {
+        if (!haveArgument && IsArgumentWord(*command, arg)) {
+            // burn-in's on|off is the only argument a command takes.
             options.burnInOn = arg == "on";
-            haveBurnInState = true;
+            haveArgument = true;
             continue;
         }
         return Refuse("k5ctl: unexpected argument " + std::string(arg));
     }
 
-    if (!command) {
+    if (command == nullptr) {
         return Refuse("k5ctl: no command given");
     }
-    if (*command == Command::Ports) {
-        if (haveLine) {
-            return Refuse("k5ctl: ports lists every COM port; it takes no --port or --device");
+    if (command->needsLine) {
+        if (!reading.haveLine) {
+            return Refuse("k5ctl: give the line with --port N or --device PATH");
         }
-    } else if (IsWizardCommand(*command)) {
-        // Any line will do: a chosen port or device, or none for the search.
-    } else if (!haveLine) {
-        return Refuse("k5ctl: give the line with --port N or --device PATH");
-    } else if (portZero) {
-        return Refuse("k5ctl: --port takes a COM port number from 1 to 255");
-    }
-    if (options.warmedUp && *command != Command::Detect) {
-        return Refuse("k5ctl: --warmed-up belongs to detect");
-    }
-    if (options.warmUpFirst && *command != Command::Calibrate) {
-        return Refuse("k5ctl: --warm-up belongs to calibrate");
-    }
-    if (minutes && *command != Command::WarmUp && !options.warmUpFirst) {
-        return Refuse("k5ctl: --minutes belongs to warm-up and calibrate --warm-up");
-    }
-    if (!options.jsonPath.empty() && !KeepsRecord(*command)) {
-        return Refuse("k5ctl: --json belongs to configure, detect, warm-up and calibrate");
-    }
-    options.minutes = minutes.value_or(options.minutes);
-    if (*command == Command::BurnIn && !haveBurnInState) {
-        return Refuse("k5ctl: burn-in takes on or off");
-    }
-    const bool anySetting = std::any_of(settingTexts.begin(), settingTexts.end(),
-                                        [](const auto& text) { return text.has_value(); });
-    if (*command != Command::Configure && (anySetting || haveReport)) {
-        return Refuse("k5ctl: settings and --report belong to configure");
-    }
-    for (size_t s = 0; s < kSettingOptions.size(); ++s) {
-        if (!settingTexts[s]) {
-            continue;
-        }
-        if (std::optional<std::string> prompt = torvik::ApplyUserSetting(
-                options.settings, kSettingOptions[s].field, *settingTexts[s])) {
-            return Refuse(std::move(*prompt));
+        if (options.device.empty() && options.port == 0) {
+            return Refuse("k5ctl: --port takes a COM port number from 1 to 255");
         }
     }
-    options.command = *command;
+    // An option given to a command it does not belong to, the first in the table's order.
+    // Configure's options are looked at after the command's own argument, just before their
+    // values are checked.
+    const auto misplaced = [&](bool configureOptions) -> const OptionRow* {
+        for (const OptionRow& row : kOptions) {
+            if ((row.section == HelpSection::ConfigureOptions) == configureOptions &&
+                given[IndexOf(row)] && !Takes(row, command->command, given)) {
+                return &row;
+            }
+        }
+        return nullptr;
+    };
+    if (const OptionRow* row = misplaced(false)) {
+        return Refuse(MisplacedText(*row));
+    }
+    if (!command->argument.empty() && !haveArgument) {
+        return Refuse(ArgumentPrompt(*command));
+    }
+    if (const OptionRow* row = misplaced(true)) {
+        return Refuse(MisplacedText(*row));
+    }
+    // In the order the settings dialog checks its fields, so that the first refused value
+    // reported is the one the dialog would report.
+    for (const UserSettingField field : torvik::kUserSettingOrder) {
+        if (const std::optional<std::string_view> text =
+                reading.settingTexts[static_cast<size_t>(field)]) {
+            if (std::optional<std::string> prompt =
+                    torvik::ApplyUserSetting(options.settings, field, *text)) {
+                return Refuse(std::move(*prompt));
+            }
+        }
+    }
+    options.command = command->command;
     ParseResult accepted;
     accepted.options = std::move(options);
     return accepted;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +73,78 @@ struct Options {
     // Pauses of the link last this many times their nominal length; for tests only.
     double timeScale = 1.0;
 };
+
+// A set of commands: the commands an option belongs to.
+class CommandSet {
+public:
+    constexpr CommandSet(std::initializer_list<Command> commands) {
+        for (const Command command : commands) {
+            bits_ |= Bit(command);
+        }
+    }
+    static constexpr CommandSet Every() { return CommandSet(~uint32_t{0}); }
+    constexpr CommandSet Without(Command command) const {
+        return CommandSet(bits_ & ~Bit(command));
+    }
+    constexpr bool Contains(Command command) const { return (bits_ & Bit(command)) != 0; }
+
+private:
+    explicit constexpr CommandSet(uint32_t bits) : bits_(bits) {}
+    static constexpr uint32_t Bit(Command command) {
+        return uint32_t{1} << static_cast<unsigned>(command);
+    }
+    uint32_t bits_ = 0;
+};
+
+// Where --help lists a command or an option, in the order the sections appear there.
+// InSynopsis: the option has no line of its own; it is shown in its commands' synopses.
+enum class HelpSection {
+    Line,
+    ServiceCommands,
+    WizardCommands,
+    PortsCommand,
+    ConfigureOptions,
+    Record,
+    Testing,
+    InSynopsis,
+};
+
+struct CommandRow {
+    std::string_view name;
+    Command command;
+    // One of these words, separated by '|', follows the command; empty: none does.
+    std::string_view argument;
+    // Needs --port (1 to 255) or --device. The wizard's commands search when neither names
+    // the line; ports takes no line at all.
+    bool needsLine;
+    HelpSection section;
+    std::string_view help;  // lines separated by '\n'
+};
+
+// The parser's state while it reads one command line; the option readers fill it in.
+struct OptionReading;
+struct OptionRow;
+// Takes an option's value (empty when a flag, or when the command line ends before it) and
+// returns why it is refused, if it is.
+using OptionReader = std::optional<std::string> (*)(OptionReading& reading, const OptionRow& row,
+                                                    std::optional<std::string_view> value);
+
+struct OptionRow {
+    std::string_view name;
+    std::string_view argument;  // its value's placeholder in --help; empty: a flag
+    CommandSet commands;        // the commands it belongs to
+    // On a command that this other option belongs to as well, the option is only taken
+    // together with it (calibrate --warm-up --minutes M).
+    std::string_view with;
+    HelpSection section;
+    std::string_view help;  // lines separated by '\n'; empty when shown in a synopsis only
+    OptionReader read;
+};
+
+// k5ctl's commands and options. They generate the --help text, the parser looks options up
+// here, and the commands column decides which command may be given which option.
+std::span<const CommandRow> CommandTable();
+std::span<const OptionRow> OptionTable();
 
 struct ParseResult {
     std::optional<Options> options;  // empty: refused

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,111 @@ TEST(K5ctlOptions, BadUsageIsRefused) {
         EXPECT_FALSE(r.options) << (args.empty() ? "(none)" : std::string(args.back()));
         EXPECT_EQ(r.exitStatus, kExitUsage);
         EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
+    struct Case {
+        std::vector<std::string_view> args;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--port", "1", "link-test", "--json", "f"},
+         "k5ctl: --json belongs to configure, detect, warm-up and calibrate"},
+        {{"calibrate", "--minutes", "2"},
+         "k5ctl: --minutes belongs to warm-up and calibrate --warm-up"},
+        {{"detect", "--warm-up", "--warmed-up"}, "k5ctl: --warm-up belongs to calibrate"},
+        {{"--device", "/dev/x", "ports"},
+         "k5ctl: ports lists every COM port; it takes no --port or --device"},
+        {{"link-test", "--warmed-up"}, "k5ctl: give the line with --port N or --device PATH"},
+        // A missing argument comes after the wizard's options and before configure's.
+        {{"--port", "1", "burn-in", "--json", "f"},
+         "k5ctl: --json belongs to configure, detect, warm-up and calibrate"},
+        {{"--port", "1", "burn-in", "--report", "f"}, "k5ctl: burn-in takes on or off"},
+        {{"--port", "1", "burn-in", "on", "--report", "f"},
+         "k5ctl: settings and --report belong to configure"},
+        // A flag given a value is not the flag.
+        {{"detect", "--warmed-up=yes"}, "k5ctl: unknown option --warmed-up"},
+    };
+    for (const Case& c : cases) {
+        const ParseResult r = Parse(c.args);
+        EXPECT_FALSE(r.options) << c.error;
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.exitStatus, kExitUsage);
+    }
+}
+
+// Every option, given to every command: taken exactly where its commands column says.
+TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
+    const std::map<std::string_view, std::string_view> values = {
+        {"--port", "2"},
+        {"--device", "/dev/x"},
+        {"--minutes", "3"},
+        {"--json", "j"},
+        {"--pmax", "600"},
+        {"--pc", "200"},
+        {"--ip", "30"},
+        {"--pref", "800"},
+        {"--cp", "0.5"},
+        {"--ep", "3"},
+        {"--red", "4"},
+        {"--rec", "1"},
+        {"--conductance-min", "500"},
+        {"--conductance-max", "950"},
+        {"--report", "r"},
+        {"--time-scale", "0.5"},
+    };
+    for (const OptionRow& option : OptionTable()) {
+        if (!option.argument.empty() && !values.contains(option.name)) {
+            ADD_FAILURE() << "no value to try " << option.name << " with";
+            continue;
+        }
+        for (const CommandRow& command : CommandTable()) {
+            std::vector<std::string_view> args = {command.name};
+            if (!command.argument.empty()) {
+                args.push_back(command.argument.substr(0, command.argument.find('|')));
+            }
+            if (command.needsLine && option.section != HelpSection::Line) {
+                args.insert(args.end(), {"--device", "/dev/y"});
+            }
+            args.push_back(option.name);
+            if (!option.argument.empty()) {
+                args.push_back(values.at(option.name));
+            }
+            for (const OptionRow& with : OptionTable()) {
+                if (with.name == option.with && with.commands.Contains(command.command)) {
+                    args.push_back(with.name);
+                }
+            }
+            const ParseResult r = Parse(args);
+            const bool belongs = option.commands.Contains(command.command);
+            EXPECT_EQ(r.options.has_value(), belongs)
+                << command.name << " " << option.name << ": " << r.error;
+            if (r.options) {
+                EXPECT_EQ(r.options->command, command.command);
+            }
+        }
+    }
+}
+
+TEST(K5ctlOptions, HelpListsEveryCommandAndOption) {
+    const std::string usage(UsageText());
+    for (const CommandRow& command : CommandTable()) {
+        std::string entry = "\n  " + std::string(command.name);
+        if (!command.argument.empty()) {
+            entry += " " + std::string(command.argument);
+        }
+        EXPECT_NE(usage.find(entry), std::string::npos) << entry;
+    }
+    for (const OptionRow& option : OptionTable()) {
+        std::string form(option.name);
+        if (!option.argument.empty()) {
+            form += " " + std::string(option.argument);
+        }
+        // An option of its own section starts a line; the others sit in a synopsis.
+        const std::string entry =
+            option.section == HelpSection::InSynopsis ? "[" + form : "\n  " + form + " ";
+        EXPECT_NE(usage.find(entry), std::string::npos) << entry;
     }
 }
 
