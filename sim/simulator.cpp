@@ -2,18 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 
-#include "serialport/serial_port_holders_posix.h"
+#include "platform/os_error.h"
+#include "sim/pty_endpoint_posix.h"
 #include "sim/trace.h"
 
 namespace k5::sim {
@@ -25,17 +22,6 @@ namespace {
 constexpr size_t kMaxOutput = 64 * 1024;
 // Replies waiting for their time; beyond it new ones are dropped.
 constexpr size_t kMaxPending = 4096;
-
-std::string ErrnoText(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
-
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
 
 template <typename T>
 void Append(std::deque<T>& log, T entry) {
@@ -63,7 +49,7 @@ std::unique_ptr<Simulator> Simulator::Start(SimConfig config, std::string& error
 }
 
 Simulator::Simulator(SimConfig config)
-    : started_(Clock::now()), link_(config.linkPath), model_(std::move(config)) {}
+    : started_(Clock::now()), linkPath_(config.linkPath), model_(std::move(config)) {}
 
 Simulator::~Simulator() {
     Stop();
@@ -72,79 +58,18 @@ Simulator::~Simulator() {
 bool Simulator::Open(std::string& error) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = ErrnoText("pipe");
+        const int pipeError = errno;
+        error = "pipe: " + ErrnoText(pipeError);
         return false;
     }
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
+    wakeRead_.Reset(pipeFds[0]);
+    wakeWrite_.Reset(pipeFds[1]);
 
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) {
-        error = ErrnoText("posix_openpt");
+    line_ = PtyEndpoint::Open(linkPath_, error);
+    if (!line_) {
         return false;
     }
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        error = ErrnoText("grantpt/unlockpt");
-        return false;
-    }
-    std::array<char, 128> name{};
-    if (::ptsname_r(master_, name.data(), name.size()) != 0) {
-        error = ErrnoText("ptsname");
-        return false;
-    }
-    path_ = name.data();
-    const int flags = ::fcntl(master_, F_GETFL);
-    if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = ErrnoText("fcntl");
-        return false;
-    }
-
-    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) {
-        error = ErrnoText(path_.c_str());
-        return false;
-    }
-    // Raw 8N1 at 115200 baud: no echo, no line editing, no CR/LF translation, so every byte
-    // passes unchanged in both directions until the client sets the line up itself.
-    termios t{};
-    if (::tcgetattr(slave_, &t) != 0) {
-        error = ErrnoText("tcgetattr");
-        return false;
-    }
-    ::cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    ::cfsetispeed(&t, B115200);
-    ::cfsetospeed(&t, B115200);
-    if (::tcsetattr(slave_, TCSANOW, &t) != 0) {
-        error = ErrnoText("tcsetattr");
-        return false;
-    }
-
-    // A client that leaves, even killed, must not lock the next one out: TIOCEXCL lives on
-    // the terminal while we keep it open. The kernel reports every close of the terminal.
-    // Without inotify the simulator still serves; only that clean-up is lost.
-    closeWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (closeWatch_ >= 0 &&
-        ::inotify_add_watch(closeWatch_, path_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        CloseFd(closeWatch_);
-    }
-
-    if (!link_.empty()) {
-        struct stat info {};
-        if (::lstat(link_.c_str(), &info) == 0) {
-            if (!S_ISLNK(info.st_mode)) {
-                error = link_ + ": exists and is not a symbolic link";
-                link_.clear();
-                return false;
-            }
-            ::unlink(link_.c_str());
-        }
-        if (::symlink(path_.c_str(), link_.c_str()) != 0) {
-            error = ErrnoText(link_.c_str());
-            link_.clear();
-            return false;
-        }
-    }
+    path_ = line_->Path();
     return true;
 }
 
@@ -153,33 +78,21 @@ void Simulator::Stop() {
     stopping_ = true;
     if (thread_.joinable()) {
         const char wake = 'x';
-        (void)!::write(wakeWrite_, &wake, 1);
+        (void)!::write(wakeWrite_.Get(), &wake, 1);
         thread_.join();
     }
     {
         std::lock_guard lock(mutex_);
-        CloseFd(master_);
-        CloseFd(slave_);
+        line_.reset();  // closes the terminal and removes the link
         pending_.clear();
         output_.clear();
     }
-    CloseFd(closeWatch_);
-    CloseFd(wakeRead_);
-    CloseFd(wakeWrite_);
-    RemoveLink();
+    wakeRead_.Reset();
+    wakeWrite_.Reset();
 }
 
-void Simulator::RemoveLink() {
-    if (link_.empty()) {
-        return;
-    }
-    // Only our own link: something else may have taken the name meanwhile.
-    std::array<char, 256> target{};
-    const ssize_t n = ::readlink(link_.c_str(), target.data(), target.size() - 1);
-    if (n >= 0 && path_ == std::string(target.data(), static_cast<size_t>(n))) {
-        ::unlink(link_.c_str());
-    }
-    link_.clear();
+int Simulator::Master() const {
+    return line_ ? line_->MasterFd() : -1;
 }
 
 void Simulator::Update(const std::function<void(SimConfig&)>& change) {
@@ -246,15 +159,15 @@ void Simulator::Trace(Clock::time_point when, bool incoming, std::span<const uin
 void Simulator::Serve() {
     while (!stopping_) {
         std::array<pollfd, 3> fds{};
-        fds[0] = {wakeRead_, POLLIN, 0};
-        fds[2] = {closeWatch_, POLLIN, 0};
+        fds[0] = {wakeRead_.Get(), POLLIN, 0};
         nfds_t count = 1;
         int timeoutMs = -1;
         {
             std::lock_guard lock(mutex_);
-            if (master_ >= 0) {
+            if (Master() >= 0) {
                 const short events = output_.empty() ? POLLIN : POLLIN | POLLOUT;
-                fds[1] = {master_, events, 0};
+                fds[1] = {Master(), events, 0};
+                fds[2] = {line_->CloseWatchFd(), POLLIN, 0};
                 count = 3;
             }
             if (!pending_.empty()) {
@@ -270,7 +183,7 @@ void Simulator::Serve() {
         }
         if ((fds[0].revents & POLLIN) != 0) {
             std::array<char, 64> drain;
-            while (::read(wakeRead_, drain.data(), drain.size()) > 0) {
+            while (::read(wakeRead_.Get(), drain.data(), drain.size()) > 0) {
             }
         }
         if (stopping_) {
@@ -280,7 +193,7 @@ void Simulator::Serve() {
         if (count == 3 && (fds[2].revents & POLLIN) != 0) {
             ClientClosed();
         }
-        if (count == 3 && master_ >= 0) {
+        if (count == 3 && Master() >= 0) {
             if ((fds[1].revents & POLLIN) != 0) {
                 ReadLine();
             } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -296,7 +209,7 @@ void Simulator::Serve() {
 
 void Simulator::ReadLine() {
     std::array<uint8_t, 4096> buffer;
-    const ssize_t n = ::read(master_, buffer.data(), buffer.size());
+    const ssize_t n = ::read(Master(), buffer.data(), buffer.size());
     if (n < 0) {
         if (errno != EAGAIN && errno != EINTR) {
             HangUp();
@@ -312,7 +225,7 @@ void Simulator::ReadLine() {
     std::vector<Request> requests;
     parser_.Feed(bytes, requests);
     for (Request& request : requests) {
-        if (master_ < 0) {
+        if (Master() < 0) {
             break;  // hung up on an earlier request of this chunk
         }
         HandleRequest(std::move(request), now);
@@ -354,8 +267,8 @@ void Simulator::SendDue(Clock::time_point now) {
 }
 
 void Simulator::FlushOutput() {
-    while (master_ >= 0 && !output_.empty()) {
-        const ssize_t n = ::write(master_, output_.data(), output_.size());
+    while (Master() >= 0 && !output_.empty()) {
+        const ssize_t n = ::write(Master(), output_.data(), output_.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -372,26 +285,18 @@ void Simulator::FlushOutput() {
 }
 
 void Simulator::ClientClosed() {
-    std::array<char, 4096> events;
-    while (::read(closeWatch_, events.data(), events.size()) > 0) {
-    }
-    struct stat info {};
-    if (slave_ < 0 || ::fstat(slave_, &info) != 0 ||
-        !FindDeviceHolders(info.st_rdev, slave_, true).holders.empty()) {
+    if (!line_->LastClientLeft()) {
         return;  // a client still has the line
     }
     // The last client is gone: its exclusive-use flag and the request it left half sent must
     // not reach the next one. Scheduled replies still go out (a switch-on completes as on the
     // amplifier); a client purges the line when it opens it.
-    (void)::ioctl(slave_, TIOCNXCL);
+    line_->ClearExclusiveUse();
     parser_.Reset();
 }
 
 void Simulator::HangUp() {
-    // Closing the master hangs the line up: the client's descriptor reports POLLHUP and
-    // its reads and writes fail from then on.
-    CloseFd(master_);
-    CloseFd(slave_);
+    line_->HangUp();
     pending_.clear();
     output_.clear();
     hungUp_ = true;

@@ -11,16 +11,20 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd_posix.h"
 #include "sim/k5_model.h"
 #include "sim/request.h"
 #include "sim/request_parser.h"
 #include "sim/sim_config.h"
 
 namespace k5::sim {
+
+class PtyEndpoint;
 
 // Bytes the amplifier put on the line, and when.
 struct SentReply {
@@ -92,16 +96,14 @@ private:
     void HangUp();
     void ClientClosed();
     void Trace(Clock::time_point when, bool incoming, std::span<const uint8_t> bytes);
-    void RemoveLink();
+    int Master() const;  // -1 when the line is down
 
     const Clock::time_point started_;
+    const std::string linkPath_;
     std::string path_;
-    std::string link_;
-    int master_ = -1;
-    int slave_ = -1;       // held open so the line stays up while no client has it open
-    int closeWatch_ = -1;  // inotify: a client closed the terminal (or died)
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    std::unique_ptr<PtyEndpoint> line_;  // the master side under mutex_; gone after Stop
+    UniqueFd wakeRead_;
+    UniqueFd wakeWrite_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::mutex stopMutex_;

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,11 +23,14 @@
 #include "k5/version.h"
 #include "sim/simulator.h"
 #include "tests/cli/k5ctl_harness.h"
+#include "tests/support/case_name.h"
 #include "tests/support/child_process.h"
 
 namespace k5::cli {
 namespace {
 
+using k5::test::ByCaseName;
+using k5::test::CaseName;
 using k5::test::ChildOutcome;
 using k5::test::ChildProcess;
 using test::ComPorts;
@@ -46,6 +48,8 @@ struct Row {
     std::vector<std::string> args;
     std::string errStart = "";  // what standard error begins with; empty: anything
     std::optional<Stop> stop = std::nullopt;
+    // The K5 on COM3 hangs up as the calibration's power-off arrives (counted at run time).
+    bool hangUpAtPowerOff = false;
 };
 
 // The number of requests a successful calibration makes, counted on a K5 of its own: the
@@ -57,108 +61,109 @@ size_t CalibrationRequests() {
     return amp.Requests().size();
 }
 
-TEST(K5ctlContract, EveryOutcomeHasItsOwnExitStatus) {
-    const std::string missingDir = "/nonexistent-dir/record.jsonl";
-    const Row rows[] = {
-        {0, "configure success", sim::SimConfig{}, {"--port", "3", "configure"}},
-        {0, "link OK", sim::SimConfig{}, {"--port", "3", "link-test"}},
-        {0, "reset OK", sim::SimConfig{}, {"--port", "3", "reset-registers"}},
-        {0, "K5 found", sim::SimConfig{}, {"detect"}},
-        {0, "warm-up ended", sim::SimConfig{}, {"--port", "3", "warm-up", "--minutes", "0"}},
-        {0, "calibration complete", sim::SimConfig{}, {"--port", "3", "calibrate"}},
-        {1, "configure: no K5", sim::SimConfig{.silent = true}, {"--port", "3", "configure"}},
-        {2,
-         "configure: connection error",
-         sim::SimConfig{.powerAnswer = "Unknown"},
-         {"--port", "3", "configure"}},
-        {3,
-         "configure: conductance range",
-         sim::SimConfig{.left = 500},
-         {"--port", "3", "configure"}},
-        {4,
-         "configure: unbalanced",
-         sim::SimConfig{.left = 600, .right = 660},
-         {"--port", "3", "configure"}},
-        {5,
-         "configure: register error",
-         sim::SimConfig{.readbackMismatch = true},
-         {"--port", "3", "configure"}},
-        {1, "Link error", sim::SimConfig{.silent = true}, {"--port", "3", "link-test"}},
-        {1, "reset Error!", sim::SimConfig{.silent = true}, {"--port", "3", "reset-registers"}},
-        {1,
-         "burn-in: no echo",
-         sim::SimConfig{.silent = true},
-         {"--port", "3", "burn-in", "on"},
-         "k5ctl: burn-in on: the amplifier did not echo the mode frame\n"},
-        {1,
-         "calibrate: failed",
-         sim::SimConfig{.ignorePaths = {"Main.Mute"}},
-         {"--port", "3", "calibrate"}},
-        {5, "calibrate: wrong load", sim::SimConfig{.left = 500}, {"--port", "3", "calibrate"}},
-        {9,
-         "calibrate: read-back mismatch",
-         sim::SimConfig{.readbackMismatch = true},
-         {"--port", "3", "calibrate"}},
-        {11,
-         "calibrate: power-off failed",
-         sim::SimConfig{.hangUpAfter = CalibrationRequests()},
-         {"--port", "3", "calibrate"}},
-        {14,
-         "warm-up error",
-         sim::SimConfig{.ignorePaths = {"Dsp.Test"}},
-         {"--port", "3", "warm-up"}},
-        {20,
-         "configure: port not opened",
-         std::nullopt,
-         {"--port", "9", "configure"},
-         "Port error: "},
-        {20,
-         "calibrate: port not opened",
-         std::nullopt,
-         {"--port", "9", "calibrate"},
-         "Port error: "},
-        {21,
-         "record not written",
-         sim::SimConfig{},
-         {"detect", "--json", missingDir},
-         "k5ctl: --json " + missingDir + ": No such file or directory"},
-        {31, "no K5 on the chosen port", sim::SimConfig{.silent = true}, {"--port", "3", "detect"}},
-        {32, "K5 not powered on", sim::SimConfig{.standby = true}, {"detect", "--warmed-up"}},
-        {34, "no K5 on COM1 to COM15", std::nullopt, {"detect"}},
-        {64, "bad usage", std::nullopt, {"--port", "3", "frobnicate"}, "k5ctl: unknown command"},
-        {64,
-         "refused setting",
-         std::nullopt,
-         {"--port", "3", "configure", "--cp", "1.5"},
-         "Enter a number between 0.28125 and 0.9.\n"},
-        {130,
-         "calibrate stopped",
-         sim::SimConfig{},
-         {"--port", "3", "calibrate", "--time-scale", "1"},
-         "",
-         Stop{"Starting the calibration!\n", SIGTERM}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        ComPorts ports;
-        if (row.com3) {
-            ports.Put(3, *row.com3);
+class ExitStatus : public testing::TestWithParam<Row> {};
+
+TEST_P(ExitStatus, NamesTheOutcome) {
+    const Row& row = GetParam();
+    ComPorts ports;
+    if (row.com3) {
+        sim::SimConfig com3 = *row.com3;
+        if (row.hangUpAtPowerOff) {
+            com3.hangUpAfter = CalibrationRequests();
         }
-        ChildProcess program(ports.Command(row.args), ports.Mapping());
-        ASSERT_TRUE(program.Started());
-        if (row.stop) {
-            ASSERT_TRUE(program.WaitForOutput(row.stop->after));
-            program.Signal(row.stop->signal);
-        }
-        const ChildOutcome r = program.Finish();
-        EXPECT_EQ(r.exitStatus, row.status) << r.out << r.err;
-        EXPECT_TRUE(r.err.starts_with(row.errStart)) << r.err;
-        if (row.stop) {
-            // A stopped calibration still shows where its page stood.
-            EXPECT_NE(r.out.find("\nProgress: "), std::string::npos) << r.out;
-        }
+        ports.Put(3, com3);
+    }
+    ChildProcess program(ports.Command(row.args), ports.Mapping());
+    ASSERT_TRUE(program.Started());
+    if (row.stop) {
+        ASSERT_TRUE(program.WaitForOutput(row.stop->after));
+        program.Signal(row.stop->signal);
+    }
+    const ChildOutcome r = program.Finish();
+    EXPECT_EQ(r.exitStatus, row.status) << r.out << r.err;
+    EXPECT_TRUE(r.err.starts_with(row.errStart)) << r.err;
+    if (row.stop) {
+        // A stopped calibration still shows where its page stood.
+        EXPECT_NE(r.out.find("\nProgress: "), std::string::npos) << r.out;
     }
 }
+
+const std::string kMissingRecord = "/nonexistent-dir/record.jsonl";
+
+// Every outcome has its own exit status.
+const Row kRows[] = {
+    {0, "configure success", sim::SimConfig{}, {"--port", "3", "configure"}},
+    {0, "link OK", sim::SimConfig{}, {"--port", "3", "link-test"}},
+    {0, "reset OK", sim::SimConfig{}, {"--port", "3", "reset-registers"}},
+    {0, "K5 found", sim::SimConfig{}, {"detect"}},
+    {0, "warm-up ended", sim::SimConfig{}, {"--port", "3", "warm-up", "--minutes", "0"}},
+    {0, "calibration complete", sim::SimConfig{}, {"--port", "3", "calibrate"}},
+    {1, "configure: no K5", sim::SimConfig{.silent = true}, {"--port", "3", "configure"}},
+    {2,
+     "configure: connection error",
+     sim::SimConfig{.powerAnswer = "Unknown"},
+     {"--port", "3", "configure"}},
+    {3, "configure: conductance range", sim::SimConfig{.left = 500}, {"--port", "3", "configure"}},
+    {4,
+     "configure: unbalanced",
+     sim::SimConfig{.left = 600, .right = 660},
+     {"--port", "3", "configure"}},
+    {5,
+     "configure: register error",
+     sim::SimConfig{.readbackMismatch = true},
+     {"--port", "3", "configure"}},
+    {1, "Link error", sim::SimConfig{.silent = true}, {"--port", "3", "link-test"}},
+    {1, "reset Error!", sim::SimConfig{.silent = true}, {"--port", "3", "reset-registers"}},
+    {1,
+     "burn-in: no echo",
+     sim::SimConfig{.silent = true},
+     {"--port", "3", "burn-in", "on"},
+     "k5ctl: burn-in on: the amplifier did not echo the mode frame\n"},
+    {1,
+     "calibrate: failed",
+     sim::SimConfig{.ignorePaths = {"Main.Mute"}},
+     {"--port", "3", "calibrate"}},
+    {5, "calibrate: wrong load", sim::SimConfig{.left = 500}, {"--port", "3", "calibrate"}},
+    {9,
+     "calibrate: read-back mismatch",
+     sim::SimConfig{.readbackMismatch = true},
+     {"--port", "3", "calibrate"}},
+    {11,
+     "calibrate: power-off failed",
+     sim::SimConfig{},
+     {"--port", "3", "calibrate"},
+     "",
+     std::nullopt,
+     true},
+    {14, "warm-up error", sim::SimConfig{.ignorePaths = {"Dsp.Test"}}, {"--port", "3", "warm-up"}},
+    {20, "configure: port not opened", std::nullopt, {"--port", "9", "configure"}, "Port error: "},
+    {20, "calibrate: port not opened", std::nullopt, {"--port", "9", "calibrate"}, "Port error: "},
+    {21,
+     "record not written",
+     sim::SimConfig{},
+     {"detect", "--json", kMissingRecord},
+     "k5ctl: --json " + kMissingRecord + ": No such file or directory"},
+    {31, "no K5 on the chosen port", sim::SimConfig{.silent = true}, {"--port", "3", "detect"}},
+    {32, "K5 not powered on", sim::SimConfig{.standby = true}, {"detect", "--warmed-up"}},
+    {34, "no K5 on COM1 to COM15", std::nullopt, {"detect"}},
+    {64, "bad usage", std::nullopt, {"--port", "3", "frobnicate"}, "k5ctl: unknown command"},
+    {64,
+     "refused setting",
+     std::nullopt,
+     {"--port", "3", "configure", "--cp", "1.5"},
+     "Enter a number between 0.28125 and 0.9.\n"},
+    {130,
+     "calibrate stopped",
+     sim::SimConfig{},
+     {"--port", "3", "calibrate", "--time-scale", "1"},
+     "",
+     Stop{"Starting the calibration!\n", SIGTERM}},
+};
+INSTANTIATE_TEST_SUITE_P(K5ctlContract, ExitStatus, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& testCase) {
+                             return "exit" + std::to_string(testCase.param.status) + "_" +
+                                    CaseName(testCase.param.what);
+                         });
 
 TEST(K5ctlContract, ClosedOutputDoesNotStopTheRun) {
     auto amp = sim::Simulator::Start({});
@@ -200,46 +205,63 @@ bool Pending(pid_t pid, int signal) {
     return false;
 }
 
-TEST(K5ctlContract, StraySignalLeavesTheStopSignalsWorking) {
-    for (const int stopSignal : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(strsignal(stopSignal));
-        auto amp = sim::Simulator::Start({});
-        ASSERT_TRUE(amp);
-        ChildProcess program({K5CTL_PATH, "--device", amp->DevicePath(), "configure"});
-        ASSERT_TRUE(program.Started());
-        ASSERT_TRUE(program.WaitForOutput("Start K5 Power AMP Configuration processing\n"));
-        program.Signal(SIGUSR2);
-        // Taken before the stop is sent, so that the program cannot take the two together.
-        for (int wait = 0; wait < 500 && Pending(program.Pid(), SIGUSR2); ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        program.Signal(stopSignal);
-        const ChildOutcome r = program.Finish();
-        EXPECT_EQ(r.exitStatus, 130);
-        EXPECT_EQ(r.out, "Start K5 Power AMP Configuration processing\n\nCancelled\n");
+struct StopSignal {
+    const char* name;
+    int signal;
+};
+
+class StraySignal : public testing::TestWithParam<StopSignal> {};
+
+TEST_P(StraySignal, LeavesTheStopSignalWorking) {
+    const int stopSignal = GetParam().signal;
+    auto amp = sim::Simulator::Start({});
+    ASSERT_TRUE(amp);
+    ChildProcess program({K5CTL_PATH, "--device", amp->DevicePath(), "configure"});
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(program.WaitForOutput("Start K5 Power AMP Configuration processing\n"));
+    program.Signal(SIGUSR2);
+    // Taken before the stop is sent, so that the program cannot take the two together.
+    for (int wait = 0; wait < 500 && Pending(program.Pid(), SIGUSR2); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    program.Signal(stopSignal);
+    const ChildOutcome r = program.Finish();
+    EXPECT_EQ(r.exitStatus, 130);
+    EXPECT_EQ(r.out, "Start K5 Power AMP Configuration processing\n\nCancelled\n");
 }
 
-TEST(K5ctlContract, FileThatCannotBeWrittenEndsTheCommandBeforeTheLine) {
-    const std::string missing = "/nonexistent-dir/k5ctl.out";
-    const std::vector<std::string> commands[] = {
-        {"configure", "--json", missing},
-        {"configure", "--report", missing},
-        {"calibrate", "--json", missing},
-    };
-    for (const std::vector<std::string>& command : commands) {
-        SCOPED_TRACE(command[0] + " " + command[1]);
-        ComPorts ports;
-        sim::Simulator& amp = ports.Put(3, {});
-        std::vector<std::string> args = {"--port", "3"};
-        args.insert(args.end(), command.begin(), command.end());
-        const ChildOutcome r = ports.Run(args);
-        EXPECT_EQ(r.exitStatus, 21);
-        EXPECT_NE(r.err.find(missing + ": No such file or directory\n"), std::string::npos)
-            << r.err;
-        EXPECT_TRUE(amp.Requests().empty());
-    }
+INSTANTIATE_TEST_SUITE_P(K5ctlContract, StraySignal,
+                         testing::Values(StopSignal{"SIGINT", SIGINT},
+                                         StopSignal{"SIGTERM", SIGTERM},
+                                         StopSignal{"SIGHUP", SIGHUP}),
+                         ByCaseName());
+
+const std::string kMissingOutput = "/nonexistent-dir/k5ctl.out";
+
+// A command and its file option.
+using FileCommand = std::vector<std::string>;
+
+class FileThatCannotBeWritten : public testing::TestWithParam<FileCommand> {};
+
+TEST_P(FileThatCannotBeWritten, EndsTheCommandBeforeTheLine) {
+    ComPorts ports;
+    sim::Simulator& amp = ports.Put(3, {});
+    std::vector<std::string> args = {"--port", "3"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    const ChildOutcome r = ports.Run(args);
+    EXPECT_EQ(r.exitStatus, 21);
+    EXPECT_NE(r.err.find(kMissingOutput + ": No such file or directory\n"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(amp.Requests().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(K5ctlContract, FileThatCannotBeWritten,
+                         testing::Values(FileCommand{"configure", "--json", kMissingOutput},
+                                         FileCommand{"configure", "--report", kMissingOutput},
+                                         FileCommand{"calibrate", "--json", kMissingOutput}),
+                         [](const testing::TestParamInfo<FileCommand>& testCase) {
+                             return CaseName(testCase.param[0] + " " + testCase.param[1]);
+                         });
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

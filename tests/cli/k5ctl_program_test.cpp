@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/support/case_name.h"
 #include "tests/support/child_process.h"
 
 namespace k5::cli {
@@ -70,57 +71,69 @@ TEST(K5ctlProgram, ConfigurePrintsTheLogAndExitsWithTheResult) {
     EXPECT_EQ(ok.err, "");
 }
 
-TEST(K5ctlProgram, FailuresEndWithTheirTextAndCode) {
-    struct Case {
-        sim::SimConfig config;
-        std::vector<std::string> settings;
-        int code;
-        std::string ending;
-    };
-    const Case cases[] = {
-        {{.silent = true},
-         {},
-         1,
-         "\nCan not find K5 unit,please check connection and try again.\n"},
-        {{.powerAnswer = "Unknown"},
-         {},
-         2,
-         "\nK5 connection error,please check connection and try again.\n"},
-        {{.left = 500, .right = 720},
-         {},
-         3,
-         "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
-        {{.left = 600, .right = 660},
-         {},
-         4,
-         "\nThe difference between left and right conductance is too large,please check the "
-         "unit and try again\n"},
-        {{.readbackMismatch = true},
-         {},
-         5,
-         "\nSet AMP register value error,please check connection and try again\n"},
-        // A Pmax field wider than its 12 bits: named, and nothing unlocked or written.
-        {{},
-         {"--pref", "300"},
-         3,
-         "Calculated Ip = 1453(0x5ad)\n"
-         "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
-         "please raise Pref(W) and try again.\n"
-         "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
-    };
-    for (const Case& c : cases) {
-        auto sim = StartSim(c.config);
-        ASSERT_TRUE(sim);
-        const Outcome failed = RunK5ctl(Configure(*sim, c.settings));
-        EXPECT_EQ(failed.exitStatus, c.code);
-        EXPECT_TRUE(failed.out.ends_with(c.ending)) << failed.out;
-        if (!c.settings.empty()) {
-            for (const sim::Request& request : sim->Requests()) {
-                EXPECT_NE(request.kind, sim::RequestKind::WriteRegister);
-            }
+struct FailureCase {
+    const char* name;
+    sim::SimConfig config;
+    std::vector<std::string> settings;
+    int code;
+    std::string ending;
+};
+
+class ConfigureFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(ConfigureFailure, EndsWithItsTextAndCode) {
+    const FailureCase& c = GetParam();
+    auto sim = StartSim(c.config);
+    ASSERT_TRUE(sim);
+    const Outcome failed = RunK5ctl(Configure(*sim, c.settings));
+    EXPECT_EQ(failed.exitStatus, c.code);
+    EXPECT_TRUE(failed.out.ends_with(c.ending)) << failed.out;
+    if (!c.settings.empty()) {
+        for (const sim::Request& request : sim->Requests()) {
+            EXPECT_NE(request.kind, sim::RequestKind::WriteRegister);
         }
     }
 }
+
+const FailureCase kFailures[] = {
+    {"no K5",
+     {.silent = true},
+     {},
+     1,
+     "\nCan not find K5 unit,please check connection and try again.\n"},
+    {"connection error",
+     {.powerAnswer = "Unknown"},
+     {},
+     2,
+     "\nK5 connection error,please check connection and try again.\n"},
+    {"conductance out of range",
+     {.left = 500, .right = 720},
+     {},
+     3,
+     "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
+    {"unbalanced channels",
+     {.left = 600, .right = 660},
+     {},
+     4,
+     "\nThe difference between left and right conductance is too large,please check the "
+     "unit and try again\n"},
+    {"read-back mismatch",
+     {.readbackMismatch = true},
+     {},
+     5,
+     "\nSet AMP register value error,please check connection and try again\n"},
+    // A Pmax field wider than its 12 bits: named, and nothing unlocked or written.
+    {"Pmax wider than 12 bits",
+     {},
+     {"--pref", "300"},
+     3,
+     "Calculated Ip = 1453(0x5ad)\n"
+     "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
+     "please raise Pref(W) and try again.\n"
+     "\nGet wrong cofficient value,please check whether the 4ohms load is connected\n"},
+};
+INSTANTIATE_TEST_SUITE_P(K5ctlProgram, ConfigureFailure, testing::ValuesIn(kFailures),
+                         k5::test::ByCaseName());
 
 TEST(K5ctlProgram, ReportIsWrittenAfterASuccess) {
     auto sim = StartSim({.left = 760, .right = 760});
@@ -185,14 +198,23 @@ TEST(K5ctlProgram, ServiceCommands) {
     EXPECT_EQ(r.out, "Set AMP regsiters to default values: Error!\n");
 }
 
+class UnopenablePort : public testing::TestWithParam<std::string> {};
+
+TEST_P(UnopenablePort, NamesTheReason) {
+    const Outcome r = RunK5ctl({"--device", "/nonexistent/tty", GetParam()});
+    EXPECT_EQ(r.exitStatus, 20) << GetParam();
+    EXPECT_TRUE(r.err.starts_with("Port error")) << r.err;
+    EXPECT_GT(r.err.size(), std::string("Port error\n").size()) << "the reason is missing";
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(K5ctlProgram, UnopenablePort,
+                         testing::Values("link-test", "configure", "reset-registers"),
+                         [](const testing::TestParamInfo<std::string>& testCase) {
+                             return k5::test::CaseName(testCase.param);
+                         });
+
 TEST(K5ctlProgram, PortErrorAndUsage) {
-    for (const char* command : {"link-test", "configure", "reset-registers"}) {
-        const Outcome r = RunK5ctl({"--device", "/nonexistent/tty", command});
-        EXPECT_EQ(r.exitStatus, 20) << command;
-        EXPECT_TRUE(r.err.starts_with("Port error")) << r.err;
-        EXPECT_GT(r.err.size(), std::string("Port error\n").size()) << "the reason is missing";
-        EXPECT_EQ(r.out, "");
-    }
     const Outcome burnIn = RunK5ctl({"--device", "/nonexistent/tty", "burn-in", "off"});
     EXPECT_EQ(burnIn.exitStatus, 20);
 

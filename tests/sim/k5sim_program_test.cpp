@@ -15,6 +15,7 @@
 
 #include "devlink/commands.h"
 #include "pty_client.h"
+#include "tests/support/case_name.h"
 
 extern char** environ;
 
@@ -114,15 +115,27 @@ TEST(K5simProgram, ServesThroughItsLinkAndStopsCleanlyOnSigterm) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(K5simProgram, BadUsageExitsWithTwo) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--no-such-option"}, {"--left"}, {"--left", "4096"}, {"--slow", "soon"}}) {
-        Running sim = Spawn(args);
-        ASSERT_GT(sim.pid, 0);
-        EXPECT_EQ(WaitExit(sim.pid, milliseconds(5000)), 2) << args[0];
-        ::close(sim.out);
-    }
+class BadUsage : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(BadUsage, ExitsWithTwo) {
+    Running sim = Spawn(GetParam());
+    ASSERT_GT(sim.pid, 0);
+    EXPECT_EQ(WaitExit(sim.pid, milliseconds(5000)), 2) << GetParam()[0];
+    ::close(sim.out);
 }
+
+INSTANTIATE_TEST_SUITE_P(K5simProgram, BadUsage,
+                         testing::Values(std::vector<std::string>{"--no-such-option"},
+                                         std::vector<std::string>{"--left"},
+                                         std::vector<std::string>{"--left", "4096"},
+                                         std::vector<std::string>{"--slow", "soon"}),
+                         [](const testing::TestParamInfo<std::vector<std::string>>& testCase) {
+                             std::string args;
+                             for (const std::string& arg : testCase.param) {
+                                 args += arg + " ";
+                             }
+                             return k5::test::CaseName(args);
+                         });
 
 }  // namespace
 }  // namespace k5::sim

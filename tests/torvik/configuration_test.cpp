@@ -13,11 +13,13 @@
 
 #include "devlink/registers.h"
 #include "sim_fixture.h"
+#include "tests/support/case_name.h"
 #include "torvik/result_texts.h"
 
 namespace k5::torvik {
 namespace {
 
+using k5::test::ByCaseName;
 using test::SimLink;
 
 // Collects what a run reports; `onLog` lets a test act at a given point of the run, on the
@@ -204,17 +206,29 @@ TEST(ConfigurationRun, StandbyAmplifierIsSwitchedOn) {
 }
 
 // The failure paths: the log up to the failing step, then one result code.
-TEST(ConfigurationRun, NoK5Answering) {
-    for (sim::SimConfig config : {sim::SimConfig{.silent = true}, sim::SimConfig{.model = "K4"}}) {
-        SimLink line(config);
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n");
-        EXPECT_EQ(observer.Results(), std::vector<int>{kResultNoK5});
-    }
+struct NoK5Case {
+    const char* name;
+    sim::SimConfig config;
+};
+
+class NoK5Answering : public testing::TestWithParam<NoK5Case> {};
+
+TEST_P(NoK5Answering, EndsAfterTheFirstLine) {
+    SimLink line(GetParam().config);
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), "Start K5 Power AMP Configuration processing\n");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultNoK5});
 }
+
+const NoK5Case kNoK5Cases[] = {
+    {"silent", {.silent = true}},
+    {"another model", {.model = "K4"}},
+};
+INSTANTIATE_TEST_SUITE_P(ConfigurationRun, NoK5Answering, testing::ValuesIn(kNoK5Cases),
+                         ByCaseName());
 
 TEST(ConfigurationRun, PowerStateNeitherOnNorOffIsAConnectionError) {
     SimLink line({.powerAnswer = "Unknown"});
@@ -275,31 +289,30 @@ TEST(ConfigurationRun, RangeBoundsAreInclusive) {
               std::string::npos);
 }
 
-TEST(ConfigurationRun, ChannelsSixtyApartAreRefusedFiftyNineAreNot) {
-    {
-        SimLink line({.left = 600, .right = 660});
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Log(), kIdentified +
-                                      "Left High signal conductance value is: 600(0x258)\n"
-                                      "Right High signal conductance value is: 660(0x294)\n");
-        EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceBalance});
-        // Both readings were in range, so both are kept.
-        EXPECT_EQ(settings.registers[0].value, 600u);
-        EXPECT_EQ(settings.registers[1].value, 660u);
-    }
-    {
-        SimLink line({.left = 659, .right = 600});
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
-        EXPECT_NE(observer.Log().find("High signal conductance value is: 629(0x275)\n"),
-                  std::string::npos);
-    }
+TEST(ConfigurationRun, ChannelsSixtyApartAreRefused) {
+    SimLink line({.left = 600, .right = 660});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), kIdentified +
+                                  "Left High signal conductance value is: 600(0x258)\n"
+                                  "Right High signal conductance value is: 660(0x294)\n");
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceBalance});
+    // Both readings were in range, so both are kept.
+    EXPECT_EQ(settings.registers[0].value, 600u);
+    EXPECT_EQ(settings.registers[1].value, 660u);
+}
+
+TEST(ConfigurationRun, ChannelsFiftyNineApartAreNotRefused) {
+    SimLink line({.left = 659, .right = 600});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_NE(observer.Log().find("High signal conductance value is: 629(0x275)\n"),
+              std::string::npos);
 }
 
 TEST(ConfigurationRun, OddSumRoundsDown) {
@@ -371,30 +384,36 @@ TEST(ConfigurationRun, ZeroReferencePowerWritesEmptyFields) {
     EXPECT_EQ(line.Sim().State().stpte, 0x00542000u);
 }
 
-TEST(ConfigurationRun, ClipSettingSelectsStclip) {
-    struct Case {
-        float cp;
-        uint32_t stclip;
-        const char* line;
-    };
-    const Case cases[] = {
-        {0.28125f, 0x1F000000u, "REG STCLIP = 0X1F000000\n"},
-        {0.9f, 0x06000000u, "REG STCLIP = 0X06000000\n"},
-        {0.75f, 0x10000000u, "REG STCLIP = 0X10000000\n"},
-        {std::nextafter(0.75f, 1.0f), 0x0F000000u, "REG STCLIP = 0X0F000000\n"},
-    };
-    for (const Case& c : cases) {
-        SimLink line({.left = 760, .right = 760});
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        settings.cp = c.cp;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
-        EXPECT_NE(observer.Log().find(c.line), std::string::npos) << c.cp;
-        EXPECT_EQ(line.Sim().State().stclip, c.stclip) << c.cp;
-    }
+struct ClipCase {
+    const char* name;
+    float cp;
+    uint32_t stclip;
+    const char* line;
+};
+
+class ClipSetting : public testing::TestWithParam<ClipCase> {};
+
+TEST_P(ClipSetting, SelectsStclip) {
+    const ClipCase& c = GetParam();
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.cp = c.cp;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultSuccess});
+    EXPECT_NE(observer.Log().find(c.line), std::string::npos) << c.cp;
+    EXPECT_EQ(line.Sim().State().stclip, c.stclip) << c.cp;
 }
+
+const ClipCase kClipCases[] = {
+    {"lowest", 0.28125f, 0x1F000000u, "REG STCLIP = 0X1F000000\n"},
+    {"highest", 0.9f, 0x06000000u, "REG STCLIP = 0X06000000\n"},
+    {"at 0.75", 0.75f, 0x10000000u, "REG STCLIP = 0X10000000\n"},
+    {"just above 0.75", std::nextafter(0.75f, 1.0f), 0x0F000000u, "REG STCLIP = 0X0F000000\n"},
+};
+INSTANTIATE_TEST_SUITE_P(ConfigurationRun, ClipSetting, testing::ValuesIn(kClipCases),
+                         ByCaseName());
 
 // The first worked example's log up to and including `lastLine`.
 std::string FirstExampleLogUpTo(std::string_view lastLine) {
@@ -423,72 +442,75 @@ struct LateFailure {
     bool lockedAfter;
 };
 
-TEST(ConfigurationRun, FailuresAfterTheIdentificationEndWithTheirCode) {
-    const LateFailure cases[] = {
-        {"measurement read",
-         {.corruptChecksum = true, .faultAddress = kRegLeftHighCont},
-         "\nGet high signal conductance value...\n",
-         kResultConnectionError,
-         {},
-         true},
-        {"right measurement read",
-         {.corruptChecksum = true, .faultAddress = kRegRightHighCont},
-         "Left High signal conductance value is: 760(0x2f8)\n",
-         kResultConnectionError,
-         {},
-         true},
-        {"unlock write",
-         {.corruptChecksum = true, .faultAddress = kRegKey},
-         "\nSend new register values to K5...\n",
-         kResultConnectionError,
-         {kKeyWriteUnlock},
-         false},
-        {"STPTE write",
-         {.corruptChecksum = true, .faultAddress = kRegStpte},
-         "Reg STMAX is sent.\n",
-         kResultRegisterError,
-         {kKeyWriteUnlock},
-         false},
-        {"STCLIP write",
-         {.corruptChecksum = true, .faultAddress = kRegStclip},
-         "Reg STPTE is sent.\n",
-         kResultRegisterError,
-         {kKeyWriteUnlock},
-         false},
-        // The write goes through; reading it back fails, and the registers are locked again.
-        {"STMAX read-back",
-         {.corruptChecksum = true, .faultAddress = kRegStmax, .faultSkip = 1},
-         "\nVerify the modified register values...\n",
-         kResultConnectionError,
-         {kKeyWriteUnlock, kKeyWriteLock},
-         true},
-        {"STCLIP read-back",
-         {.corruptChecksum = true, .faultAddress = kRegStclip, .faultSkip = 1},
-         "Reg STPTE is verified.\n",
-         kResultConnectionError,
-         {kKeyWriteUnlock, kKeyWriteLock},
-         true},
-        // The unlock goes through, the final lock's reply is lost.
-        {"final lock",
-         {.corruptChecksum = true, .faultAddress = kRegKey, .faultSkip = 1},
-         "Reg STCLIP is verified.\n",
-         kResultConnectionError,
-         {kKeyWriteUnlock, kKeyWriteLock},
-         true},
-    };
-    for (const LateFailure& c : cases) {
-        SCOPED_TRACE(c.name);
-        SimLink line(c.config);
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Log(), FirstExampleLogUpTo(c.lastLine));
-        EXPECT_EQ(observer.Results(), std::vector<int>{c.code});
-        EXPECT_EQ(KeyWrites(line.Sim()), c.keyWrites);
-        EXPECT_EQ(line.Sim().State().locked, c.lockedAfter);
-    }
+class FailureAfterTheIdentification : public testing::TestWithParam<LateFailure> {};
+
+TEST_P(FailureAfterTheIdentification, EndsWithItsCode) {
+    const LateFailure& c = GetParam();
+    SimLink line(c.config);
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), FirstExampleLogUpTo(c.lastLine));
+    EXPECT_EQ(observer.Results(), std::vector<int>{c.code});
+    EXPECT_EQ(KeyWrites(line.Sim()), c.keyWrites);
+    EXPECT_EQ(line.Sim().State().locked, c.lockedAfter);
 }
+
+const LateFailure kLateFailures[] = {
+    {"measurement read",
+     {.corruptChecksum = true, .faultAddress = kRegLeftHighCont},
+     "\nGet high signal conductance value...\n",
+     kResultConnectionError,
+     {},
+     true},
+    {"right measurement read",
+     {.corruptChecksum = true, .faultAddress = kRegRightHighCont},
+     "Left High signal conductance value is: 760(0x2f8)\n",
+     kResultConnectionError,
+     {},
+     true},
+    {"unlock write",
+     {.corruptChecksum = true, .faultAddress = kRegKey},
+     "\nSend new register values to K5...\n",
+     kResultConnectionError,
+     {kKeyWriteUnlock},
+     false},
+    {"STPTE write",
+     {.corruptChecksum = true, .faultAddress = kRegStpte},
+     "Reg STMAX is sent.\n",
+     kResultRegisterError,
+     {kKeyWriteUnlock},
+     false},
+    {"STCLIP write",
+     {.corruptChecksum = true, .faultAddress = kRegStclip},
+     "Reg STPTE is sent.\n",
+     kResultRegisterError,
+     {kKeyWriteUnlock},
+     false},
+    // The write goes through; reading it back fails, and the registers are locked again.
+    {"STMAX read-back",
+     {.corruptChecksum = true, .faultAddress = kRegStmax, .faultSkip = 1},
+     "\nVerify the modified register values...\n",
+     kResultConnectionError,
+     {kKeyWriteUnlock, kKeyWriteLock},
+     true},
+    {"STCLIP read-back",
+     {.corruptChecksum = true, .faultAddress = kRegStclip, .faultSkip = 1},
+     "Reg STPTE is verified.\n",
+     kResultConnectionError,
+     {kKeyWriteUnlock, kKeyWriteLock},
+     true},
+    // The unlock goes through, the final lock's reply is lost.
+    {"final lock",
+     {.corruptChecksum = true, .faultAddress = kRegKey, .faultSkip = 1},
+     "Reg STCLIP is verified.\n",
+     kResultConnectionError,
+     {kKeyWriteUnlock, kKeyWriteLock},
+     true},
+};
+INSTANTIATE_TEST_SUITE_P(ConfigurationRun, FailureAfterTheIdentification,
+                         testing::ValuesIn(kLateFailures), ByCaseName());
 
 TEST(ConfigurationRun, MissingPowerOnEchoAfterAStandbyAnswerIsAConnectionError) {
     SimLink line({.standby = true, .ignoreCommands = {"Main.Power=On"}});
@@ -522,54 +544,57 @@ TEST(ConfigurationRun, SwitchOnSlowerThanAShortReadStillSucceeds) {
 // A calculated field wider than its 12 bits would corrupt its neighbours in the register:
 // the run names it and ends with code 3 before the amplifier is unlocked or written.
 struct OversizedField {
+    const char* name;
     uint32_t pmax, pc, ip, pref;
     std::string calculated;  // the three "Calculated" lines
     std::string refusal;
 };
 
-TEST(ConfigurationRun, FieldsWiderThanTwelveBitsAreNeitherUnlockedNorWritten) {
-    const OversizedField cases[] = {
-        {500, 250, 36, 300,
-         "Calculated Pmax = 4560(0x11d0)\nCalculated Pc = 2002(0x7d2)\n"
-         "Calculated Ip = 1453(0x5ad)\n",
-         "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
-         "please raise Pref(W) and try again.\n"},
-        {0, 1000, 36, 400,
-         "Calculated Pmax = 0(0x0)\nCalculated Pc = 6007(0x1777)\nCalculated Ip = 1258(0x4ea)\n",
-         "Calculated Pc = 6007(0x1777) is above the 12-bit register limit of 4095(0xfff),"
-         "please raise Pref(W) and try again.\n"},
-        {0, 0, 1000, 900,
-         "Calculated Pmax = 0(0x0)\nCalculated Pc = 0(0x0)\nCalculated Ip = 23309(0x5b0d)\n",
-         "Calculated Ip = 23309(0x5b0d) is above the 12-bit register limit of 4095(0xfff),"
-         "please raise Pref(W) and try again.\n"},
-    };
-    for (const OversizedField& c : cases) {
-        SCOPED_TRACE(c.refusal);
-        SimLink line({.left = 760, .right = 760});
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        settings.pmax = c.pmax;
-        settings.pc = c.pc;
-        settings.ip = c.ip;
-        settings.pref = c.pref;
-        RecordingObserver observer;
-        RunOnWorker(line, settings, observer);
+class FieldWiderThanTwelveBits : public testing::TestWithParam<OversizedField> {};
 
-        EXPECT_EQ(observer.Log(),
-                  FirstExampleLogUpTo("\nCalculating register setting values...\n") + c.calculated +
-                      c.refusal);
-        EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceRange});
-        EXPECT_TRUE(KeyWrites(line.Sim()).empty());
-        EXPECT_EQ(ProtectionWrites(line.Sim()), 0u);
-        const sim::AmpState state = line.Sim().State();
-        EXPECT_TRUE(state.locked);
-        EXPECT_EQ(state.stmax, sim::K5Model::kDefaultStmax);
-        EXPECT_EQ(state.stpte, sim::K5Model::kDefaultStpte);
-        // The fields are kept for the status view; the register values were never formed.
-        EXPECT_EQ(settings.registers[2].value, 0xD226D5DCu);
-        EXPECT_EQ(settings.registers[3].value, 0x0054228Au);
-    }
+TEST_P(FieldWiderThanTwelveBits, IsNeitherUnlockedNorWritten) {
+    const OversizedField& c = GetParam();
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    settings.pmax = c.pmax;
+    settings.pc = c.pc;
+    settings.ip = c.ip;
+    settings.pref = c.pref;
+    RecordingObserver observer;
+    RunOnWorker(line, settings, observer);
+
+    EXPECT_EQ(observer.Log(), FirstExampleLogUpTo("\nCalculating register setting values...\n") +
+                                  c.calculated + c.refusal);
+    EXPECT_EQ(observer.Results(), std::vector<int>{kResultConductanceRange});
+    EXPECT_TRUE(KeyWrites(line.Sim()).empty());
+    EXPECT_EQ(ProtectionWrites(line.Sim()), 0u);
+    const sim::AmpState state = line.Sim().State();
+    EXPECT_TRUE(state.locked);
+    EXPECT_EQ(state.stmax, sim::K5Model::kDefaultStmax);
+    EXPECT_EQ(state.stpte, sim::K5Model::kDefaultStpte);
+    // The fields are kept for the status view; the register values were never formed.
+    EXPECT_EQ(settings.registers[2].value, 0xD226D5DCu);
+    EXPECT_EQ(settings.registers[3].value, 0x0054228Au);
 }
+
+const OversizedField kOversizedFields[] = {
+    {"Pmax", 500, 250, 36, 300,
+     "Calculated Pmax = 4560(0x11d0)\nCalculated Pc = 2002(0x7d2)\n"
+     "Calculated Ip = 1453(0x5ad)\n",
+     "Calculated Pmax = 4560(0x11d0) is above the 12-bit register limit of 4095(0xfff),"
+     "please raise Pref(W) and try again.\n"},
+    {"Pc", 0, 1000, 36, 400,
+     "Calculated Pmax = 0(0x0)\nCalculated Pc = 6007(0x1777)\nCalculated Ip = 1258(0x4ea)\n",
+     "Calculated Pc = 6007(0x1777) is above the 12-bit register limit of 4095(0xfff),"
+     "please raise Pref(W) and try again.\n"},
+    {"Ip", 0, 0, 1000, 900,
+     "Calculated Pmax = 0(0x0)\nCalculated Pc = 0(0x0)\nCalculated Ip = 23309(0x5b0d)\n",
+     "Calculated Ip = 23309(0x5b0d) is above the 12-bit register limit of 4095(0xfff),"
+     "please raise Pref(W) and try again.\n"},
+};
+INSTANTIATE_TEST_SUITE_P(ConfigurationRun, FieldWiderThanTwelveBits,
+                         testing::ValuesIn(kOversizedFields), ByCaseName());
 
 TEST(ConfigurationRun, AFieldOfExactlyTwelveBitsIsWritten) {
     SimLink line({.left = 760, .right = 760});
@@ -592,41 +617,45 @@ struct StopCase {
     std::optional<int> expectedResult;
 };
 
-TEST(ConfigurationRun, StopAtEachKindOfWait) {
-    const StopCase cases[] = {
-        // In a pause: silent end, no request reached the amplifier.
-        {"pause", "Start K5 Power AMP Configuration processing\n",
-         "Start K5 Power AMP Configuration processing\n", std::nullopt},
-        // In a measurement: silent end.
-        {"measurement", "\nGet high signal conductance value...\n", kIdentified, std::nullopt},
-        // In an exchange's pause: the step fails with its own code.
-        {"exchange", "1) Select input to COAX1...",
-         "Start K5 Power AMP Configuration processing\n\nInitializing K5...OK\n"
-         "\nConfiguring K5...\n1) Select input to COAX1...",
-         kResultConnectionError},
-    };
-    for (const StopCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SimLink line({.left = 760, .right = 760});
-        ASSERT_TRUE(line.Ready());
-        ConfigSettings settings;
-        RecordingObserver observer;
-        observer.onLog = [&](std::string_view text) {
-            if (text == c.stopAfter) {
-                line.Cancel().Set();
-            }
-        };
-        RunOnWorker(line, settings, observer);
-        EXPECT_EQ(observer.Log(), c.expectedLog);
-        if (c.expectedResult) {
-            EXPECT_EQ(observer.Results(), std::vector<int>{*c.expectedResult});
-        } else {
-            EXPECT_TRUE(observer.Results().empty());
+class StopAtAWait : public testing::TestWithParam<StopCase> {};
+
+TEST_P(StopAtAWait, EndsTheRunAsThatWaitDoes) {
+    const StopCase& c = GetParam();
+    SimLink line({.left = 760, .right = 760});
+    ASSERT_TRUE(line.Ready());
+    ConfigSettings settings;
+    RecordingObserver observer;
+    observer.onLog = [&](std::string_view text) {
+        if (text == c.stopAfter) {
+            line.Cancel().Set();
         }
-        // Every stop was consumed by the wait that saw it.
-        EXPECT_FALSE(line.Cancel().IsSet());
+    };
+    RunOnWorker(line, settings, observer);
+    EXPECT_EQ(observer.Log(), c.expectedLog);
+    if (c.expectedResult) {
+        EXPECT_EQ(observer.Results(), std::vector<int>{*c.expectedResult});
+    } else {
+        EXPECT_TRUE(observer.Results().empty());
     }
+    // Every stop was consumed by the wait that saw it.
+    EXPECT_FALSE(line.Cancel().IsSet());
 }
+
+// One case per kind of wait.
+const StopCase kStopCases[] = {
+    // In a pause: silent end, no request reached the amplifier.
+    {"pause", "Start K5 Power AMP Configuration processing\n",
+     "Start K5 Power AMP Configuration processing\n", std::nullopt},
+    // In a measurement: silent end.
+    {"measurement", "\nGet high signal conductance value...\n", kIdentified, std::nullopt},
+    // In an exchange's pause: the step fails with its own code.
+    {"exchange", "1) Select input to COAX1...",
+     "Start K5 Power AMP Configuration processing\n\nInitializing K5...OK\n"
+     "\nConfiguring K5...\n1) Select input to COAX1...",
+     kResultConnectionError},
+};
+INSTANTIATE_TEST_SUITE_P(ConfigurationRun, StopAtAWait, testing::ValuesIn(kStopCases),
+                         ByCaseName());
 
 TEST(ConfigurationRun, StopAfterTheLastWaitStaysPending) {
     SimLink line({.left = 760, .right = 760});
