@@ -9,9 +9,11 @@
 
 #include "cli/k5ctl_commands.h"
 #include "cli/k5ctl_options.h"
+#include "serialport/notices.h"
 #include "serialport/timer_resolution.h"
 
 int main(int argc, char** argv) {
+    k5::SendNoticesToStandardError();
 #ifdef SIGPIPE
     // A reader that goes away (k5ctl ... | head -1) must not end a run half-way through
     // writing the amplifier: failed writes to standard output are dropped instead.

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "serialport/comm_timeouts.h"
 #include "serialport/serial_port.h"
 #include "serialport/serial_settings.h"
 
@@ -45,26 +45,12 @@ private:
     int isOpen_ = 0;
     uint8_t portNumber_;
     SerialSettings settings_;
-    SerialSettings openSettings_;  // the settings the open port was opened with
+    // The waits of the settings the open port was opened with.
+    ReadWaits readWaits_;
+    TotalTimeout writeTimeout_;
     std::string devicePathOverride_;
     SerialPort port_;
 };
-
-// How a read waits for `count` bytes under the Windows time-out rules, all of them: interval
-// 0 is not used; total multiplier and constant both 0 is no total time-out; interval
-// MAXDWORD with both totals 0 returns at once with what is there; interval and multiplier
-// MAXDWORD with a constant below MAXDWORD return what is there, or else the first bytes to
-// arrive within the constant; interval MAXDWORD with other totals returns what is there,
-// or else waits under the total time-out alone.
-struct ReadWaits {
-    bool takeWaitingFirst = false;  // bytes already there end the read at once
-    std::chrono::milliseconds interval{SerialPort::kNoTimeout};
-    std::chrono::milliseconds total{SerialPort::kNoTimeout};
-};
-inline constexpr uint32_t kMaxDword = 0xFFFFFFFF;
-ReadWaits ReadWaitsFor(const SerialSettings& settings, uint32_t count);
-// Write multiplier and constant both 0: no write time-out.
-std::chrono::milliseconds WriteTimeoutFor(const SerialSettings& settings, uint32_t count);
 
 // Both programs run the line at 115200 baud: they take the settings out of a fresh record,
 // select that rate and put them back before the first Open.

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
+
+#include "platform/os_error.h"
+#include "platform/unique_fd_posix.h"
 
 namespace k5 {
 
@@ -34,22 +36,19 @@ BoundedRead Refused(std::string reason) {
 }  // namespace
 
 BoundedRead ReadBoundedFile(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    const UniqueFd file(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file) {
         if (errno == ENOENT) {
             return {};
         }
-        return Refused(errno == ELOOP ? "it is a symbolic link"
-                                      : std::generic_category().message(errno));
+        return Refused(errno == ELOOP ? "it is a symbolic link" : ErrnoText(errno));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = file.Get();
 
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        return Refused(std::generic_category().message(errno));
+        return Refused(ErrnoText(errno));
     }
     if (!S_ISREG(info.st_mode)) {
         return Refused(std::string("it is ") + KindOf(info.st_mode) + ", not a regular file");
@@ -68,7 +67,7 @@ BoundedRead ReadBoundedFile(const std::string& path, std::size_t limit) {
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
-            return Refused(std::generic_category().message(errno));
+            return Refused(ErrnoText(errno));
         }
     }
     if (done > limit) {

@@ -1,17 +1,14 @@
 #pragma once
 
 #include <chrono>
-#ifndef _WIN32
-#include <condition_variable>
-#include <mutex>
-#endif
+#include <memory>
 
 namespace k5 {
 
 // An auto-reset event: Set() leaves it signalled until one wait sees it, and that wait
 // consumes the signal. A signal no wait has seen yet stays pending. On Windows it is the
 // system's own auto-reset event (cancel_event_win32.cpp); elsewhere a mutex and a condition
-// variable (cancel_event.cpp).
+// variable (cancel_event_posix.cpp).
 class CancelEvent {
 public:
     CancelEvent();
@@ -27,13 +24,9 @@ public:
     bool IsSet() const;
 
 private:
-#ifdef _WIN32
-    void* event_;  // the event's handle
-#else
-    mutable std::mutex mutex_;
-    std::condition_variable signalled_;
-    bool set_ = false;
-#endif
+    // The event as the platform keeps it; each implementation file defines it.
+    struct Native;
+    std::unique_ptr<Native> native_;
 };
 
 }  // namespace k5

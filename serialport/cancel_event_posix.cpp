@@ -1,31 +1,41 @@
+#include <condition_variable>
+#include <mutex>
+
 #include "serialport/cancel_event.h"
 
 namespace k5 {
 
-CancelEvent::CancelEvent() = default;
+struct CancelEvent::Native {
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool set = false;
+};
+
+CancelEvent::CancelEvent() : native_(std::make_unique<Native>()) {}
 CancelEvent::~CancelEvent() = default;
 
 void CancelEvent::Set() {
     {
-        std::lock_guard lock(mutex_);
-        set_ = true;
+        std::lock_guard lock(native_->mutex);
+        native_->set = true;
     }
-    signalled_.notify_all();
+    native_->signalled.notify_all();
 }
 
 bool CancelEvent::WaitFor(std::chrono::nanoseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    if (!signalled_.wait_until(lock, deadline, [this] { return set_; })) {
+    Native& n = *native_;
+    std::unique_lock lock(n.mutex);
+    if (!n.signalled.wait_until(lock, deadline, [&n] { return n.set; })) {
         return false;
     }
-    set_ = false;  // auto-reset: this wait consumes the signal
+    n.set = false;  // auto-reset: this wait consumes the signal
     return true;
 }
 
 bool CancelEvent::IsSet() const {
-    std::lock_guard lock(mutex_);
-    return set_;
+    std::lock_guard lock(native_->mutex);
+    return native_->set;
 }
 
 }  // namespace k5

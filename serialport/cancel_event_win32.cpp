@@ -22,25 +22,30 @@ DWORD WaitMs(Clock::duration remaining) {
 }
 }  // namespace
 
-CancelEvent::CancelEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
-    if (event_ == nullptr) {
+struct CancelEvent::Native {
+    HANDLE event = nullptr;
+};
+
+CancelEvent::CancelEvent()
+    : native_(std::make_unique<Native>(Native{CreateEventA(nullptr, FALSE, FALSE, nullptr)})) {
+    if (native_->event == nullptr) {
         std::abort();  // without its event a worker could never be stopped
     }
 }
 
 CancelEvent::~CancelEvent() {
-    CloseHandle(static_cast<HANDLE>(event_));
+    CloseHandle(native_->event);
 }
 
 void CancelEvent::Set() {
-    SetEvent(static_cast<HANDLE>(event_));
+    SetEvent(native_->event);
 }
 
 bool CancelEvent::WaitFor(std::chrono::nanoseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         const DWORD ms = WaitMs(deadline - Clock::now());
-        const DWORD result = WaitForSingleObject(static_cast<HANDLE>(event_), ms);
+        const DWORD result = WaitForSingleObject(native_->event, ms);
         if (result == WAIT_OBJECT_0) {
             return true;  // auto-reset: this wait consumed the signal
         }
@@ -52,7 +57,7 @@ bool CancelEvent::WaitFor(std::chrono::nanoseconds timeout) {
 }
 
 bool CancelEvent::IsSet() const {
-    const HANDLE event = static_cast<HANDLE>(event_);
+    const HANDLE event = native_->event;
     if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
         return false;
     }

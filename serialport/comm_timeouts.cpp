@@ -2,45 +2,67 @@
 
 namespace k5 {
 
-CommTimeoutValues ToCommTimeouts(const SerialSettings& settings) {
-    CommTimeoutValues t;
-    t.readInterval = settings.readIntervalTimeoutMs;
-    t.readTotalMultiplier = settings.readTotalTimeoutMultiplierMs;
-    t.readTotalConstant = settings.readTotalTimeoutConstantMs;
-    t.writeTotalMultiplier = settings.writeTotalTimeoutMultiplierMs;
-    t.writeTotalConstant = settings.writeTotalTimeoutConstantMs;
-    if (t.readTotalMultiplier == 0 && t.readTotalConstant == 0) {
-        t.readInterval = kCommTimeoutMax;  // return at once with what has arrived
-    } else if (t.readInterval == kCommTimeoutMax) {
-        // MAXDWORD with a non-zero total asks for a different mode altogether (return as soon
-        // as one byte is there); the record only knows "a gap this long", so take the longest
-        // gap the device can express instead.
-        t.readInterval = kCommTimeoutMax - 1;
-    }
-    if (t.writeTotalMultiplier == 0 && t.writeTotalConstant == 0) {
-        t.writeTotalConstant = 1;
-    }
-    return t;
+namespace {
+
+std::chrono::milliseconds Ms(uint32_t ms) {
+    return std::chrono::milliseconds(ms);
 }
 
-namespace {
-uint64_t Total(uint32_t multiplier, uint32_t constant, uint64_t count) {
-    return uint64_t{multiplier} * count + constant;  // at most 2^32 * 2^32: no overflow
+TotalTimeout Total(uint32_t multiplierMs, uint32_t constantMs) {
+    return {Ms(multiplierMs), Ms(constantMs)};
 }
+
 }  // namespace
 
-uint64_t ReadTotalMs(const CommTimeoutValues& timeouts, uint64_t count) {
-    if (timeouts.readInterval == kCommTimeoutMax && timeouts.readTotalMultiplier == 0 &&
-        timeouts.readTotalConstant == 0) {
-        return 0;
+std::chrono::milliseconds TotalTimeout::For(uint64_t count) const {
+    if (!Used()) {
+        return kNoTimeout;
     }
-    return Total(timeouts.readTotalMultiplier, timeouts.readTotalConstant,
-                 count > 0xFFFFFFFF ? 0xFFFFFFFF : count);
+    const uint64_t perByteMs = static_cast<uint64_t>(perByte.count());
+    const uint64_t constantMs = static_cast<uint64_t>(constant.count());
+    const uint64_t most = static_cast<uint64_t>(kNoTimeout.count());
+    if (constantMs >= most || (perByteMs != 0 && count > (most - constantMs) / perByteMs)) {
+        return kNoTimeout;
+    }
+    return std::chrono::milliseconds(perByteMs * count + constantMs);
 }
 
-uint64_t WriteTotalMs(const CommTimeoutValues& timeouts, uint64_t count) {
-    return Total(timeouts.writeTotalMultiplier, timeouts.writeTotalConstant,
-                 count > 0xFFFFFFFF ? 0xFFFFFFFF : count);
+ReadWaits ReadWaitsFor(const SerialSettings& s) {
+    const uint32_t interval = s.readIntervalTimeoutMs;
+    const uint32_t multiplier = s.readTotalTimeoutMultiplierMs;
+    const uint32_t constant = s.readTotalTimeoutConstantMs;
+    ReadWaits waits;
+    ReadTimeouts& t = waits.timeouts;
+    if (interval != kMaxDword) {
+        if (interval != 0) {
+            t.interval = Ms(interval);
+        }
+        if (multiplier != 0 || constant != 0) {
+            t.total = Total(multiplier, constant);
+        }
+        return waits;
+    }
+    if (multiplier == 0 && constant == 0) {
+        waits.takeWaitingFirst = true;
+        t.total = kNoWait;
+    } else if (constant != kMaxDword && multiplier == kMaxDword) {
+        // Wait for the first bytes: an interval of 0 ends the read once some are in.
+        waits.takeWaitingFirst = true;
+        t.interval = Ms(0);
+        t.total = Total(0, constant);
+    } else if (constant != kMaxDword) {
+        waits.takeWaitingFirst = true;
+        t.total = Total(multiplier, constant);
+    }
+    // A constant of MAXDWORD with an interval of MAXDWORD sets no timer at all.
+    return waits;
+}
+
+TotalTimeout WriteTimeoutFor(const SerialSettings& s) {
+    if (s.writeTotalTimeoutMultiplierMs == 0 && s.writeTotalTimeoutConstantMs == 0) {
+        return {};
+    }
+    return Total(s.writeTotalTimeoutMultiplierMs, s.writeTotalTimeoutConstantMs);
 }
 
 }  // namespace k5

@@ -1,35 +1,60 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "serialport/serial_settings.h"
 
 namespace k5 {
 
-// The five time-outs of a Windows communications device, in the order of its time-out
-// record (the settings record keeps the write constant before the write multiplier).
-struct CommTimeoutValues {
-    uint32_t readInterval = 0;
-    uint32_t readTotalMultiplier = 0;
-    uint32_t readTotalConstant = 0;
-    uint32_t writeTotalMultiplier = 0;
-    uint32_t writeTotalConstant = 0;
+// The port record's time-outs follow the Windows rules for a communications device. They
+// are turned into waits here, once, and each backend only maps the waits onto its own
+// device (a poll() deadline, a COMMTIMEOUTS record).
 
-    friend bool operator==(const CommTimeoutValues&, const CommTimeoutValues&) = default;
+// No time-out: the wait ends only when its condition is met.
+inline constexpr std::chrono::milliseconds kNoTimeout = std::chrono::milliseconds::max();
+
+// The settings' "MAXDWORD", which switches the Windows rules into their special modes.
+inline constexpr uint32_t kMaxDword = 0xFFFFFFFF;
+
+// A total time-out: `perByte` for every byte a call asks for, plus `constant`.
+struct TotalTimeout {
+    std::chrono::milliseconds perByte{0};
+    std::chrono::milliseconds constant{kNoTimeout};  // kNoTimeout: there is no total time-out
+
+    bool Used() const { return constant != kNoTimeout; }
+    // The time-out of a call for `count` bytes; kNoTimeout when there is none, or when it
+    // would be longer than a duration can say.
+    std::chrono::milliseconds For(uint64_t count) const;
+
+    friend bool operator==(const TotalTimeout&, const TotalTimeout&) = default;
 };
 
-inline constexpr uint32_t kCommTimeoutMax = 0xFFFFFFFF;  // the device's MAXDWORD
+// A total time-out of 0: a read takes what is already there without waiting.
+inline constexpr TotalTimeout kNoWait{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
 
-// The time-outs to give the device so that reads and writes keep the port record's meaning.
-// The settings in use pass through unchanged (20 / 1 / 30 / 1 / 30). Windows reads a total
-// read time-out of 0 + 0 as "wait for ever" and a total write time-out of 0 + 0 as "no limit",
-// where the record means "do not wait": a read then returns at once with whatever has
-// arrived (interval MAXDWORD, totals 0) and a write gets the shortest limit there is, 1 ms.
-CommTimeoutValues ToCommTimeouts(const SerialSettings& settings);
+// How long one read may wait. It ends when its count has arrived, `interval` has passed
+// since the last byte received, or `total` has passed since it began. `interval` 0 ends it
+// as soon as some bytes are in; a total of 0 takes what is already there without waiting;
+// kNoTimeout switches the interval off.
+struct ReadTimeouts {
+    std::chrono::milliseconds interval{kNoTimeout};
+    TotalTimeout total;
+};
 
-// The total time the device allows a read of `count` bytes, or a write of `count` bytes,
-// under `timeouts` (saturating); 0 means the read returns at once.
-uint64_t ReadTotalMs(const CommTimeoutValues& timeouts, uint64_t count);
-uint64_t WriteTotalMs(const CommTimeoutValues& timeouts, uint64_t count);
+// How a read waits under the Windows time-out rules, all of them: interval 0 is not used;
+// total multiplier and constant both 0 is no total time-out; interval MAXDWORD with both
+// totals 0 returns at once with what is there; interval and multiplier MAXDWORD with a
+// constant below MAXDWORD return what is there, or else the first bytes to arrive within
+// the constant; interval MAXDWORD with other totals returns what is there, or else waits
+// under the total time-out alone.
+struct ReadWaits {
+    bool takeWaitingFirst = false;  // bytes already there end the read at once
+    ReadTimeouts timeouts;
+};
+ReadWaits ReadWaitsFor(const SerialSettings& settings);
+
+// Write multiplier and constant both 0: no write time-out.
+TotalTimeout WriteTimeoutFor(const SerialSettings& settings);
 
 }  // namespace k5

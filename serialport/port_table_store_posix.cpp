@@ -9,61 +9,21 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <mutex>
 #include <random>
-#include <set>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
+#include "platform/os_error.h"
+#include "platform/unique_fd_posix.h"
 #include "serialport/bounded_file_posix.h"
+#include "serialport/notices.h"
 
 namespace k5 {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ErrnoText(int error) {
-    return std::generic_category().message(error);
-}
-
-void ReportOnce(const std::string& key, const std::string& message) {
-    static std::mutex mutex;
-    static std::set<std::string> reported;
-    std::lock_guard lock(mutex);
-    if (reported.insert(key).second) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-    }
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { Reset(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() { return std::exchange(fd_, -1); }
-
-private:
-    void Reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);  // also releases a flock
-        }
-        fd_ = -1;
-    }
-    int fd_;
-};
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -76,7 +36,7 @@ bool OwnedByRoot(int folder) {
 // folder that root owns, and creates missing folders only below one, so it never leaves
 // root's files in another user's home. Each step is opened without following links and
 // checked on what was opened, so a folder swapped meanwhile is caught.
-Descriptor OpenFolderAsRoot(const fs::path& folder, std::string& why) {
+UniqueFd OpenFolderAsRoot(const fs::path& folder, std::string& why) {
     fs::path existing = folder.lexically_normal();
     if (!existing.has_filename()) {
         existing = existing.parent_path();  // a trailing "/"
@@ -86,28 +46,28 @@ Descriptor OpenFolderAsRoot(const fs::path& folder, std::string& why) {
     while (::lstat(existing.c_str(), &info) != 0) {
         if (errno != ENOENT || existing.empty()) {
             why = "cannot reach " + folder.string() + ": " + ErrnoText(errno);
-            return Descriptor();
+            return UniqueFd();
         }
         missing.push_back(existing.filename().string());
         existing = existing.parent_path();
     }
-    Descriptor current(::open(existing.c_str(), kFolderFlags));
+    UniqueFd current(::open(existing.c_str(), kFolderFlags));
     fs::path reached = existing;
     for (auto name = missing.rbegin();; ++name) {
         const bool link = !current.Valid() && errno == ELOOP;
         if (!current.Valid() || !OwnedByRoot(current.Get())) {
             why = reached.string() +
                   (link ? " is a symbolic link" : " is not a folder owned by root");
-            return Descriptor();
+            return UniqueFd();
         }
         if (name == missing.rend()) {
             return current;
         }
         if (::mkdirat(current.Get(), name->c_str(), 0755) != 0 && errno != EEXIST) {
             why = "cannot create " + (reached / *name).string() + ": " + ErrnoText(errno);
-            return Descriptor();
+            return UniqueFd();
         }
-        current = Descriptor(::openat(current.Get(), name->c_str(), kFolderFlags));
+        current = UniqueFd(::openat(current.Get(), name->c_str(), kFolderFlags));
         reached /= *name;
     }
 }
@@ -130,7 +90,7 @@ bool LockFolder(int folder) {
 
 // A fresh file beside the table, created exclusively under a name nobody can predict: a
 // link or file planted in the folder is never followed, truncated or reused.
-Descriptor CreateTemporary(int folder, const std::string& stem, std::string& name) {
+UniqueFd CreateTemporary(int folder, const std::string& stem, std::string& name) {
     static constexpr char kLetters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
@@ -140,14 +100,14 @@ Descriptor CreateTemporary(int folder, const std::string& stem, std::string& nam
         for (int i = 0; i < 8; ++i) {
             name += kLetters[pick(random)];
         }
-        Descriptor file(::openat(folder, name.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        UniqueFd file(::openat(folder, name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (file.Valid() || errno != EEXIST) {
             return file;
         }
     }
     errno = EEXIST;
-    return Descriptor();
+    return UniqueFd();
 }
 
 // Writes `text` as `name` in `folder` through a temporary file and a rename, so a reader sees
@@ -155,7 +115,7 @@ Descriptor CreateTemporary(int folder, const std::string& stem, std::string& nam
 bool WriteAtomically(int folder, const std::string& name, const std::string& text,
                      std::string& why) {
     std::string temporary;
-    Descriptor file = CreateTemporary(folder, name + ".tmp", temporary);
+    UniqueFd file = CreateTemporary(folder, name + ".tmp", temporary);
     if (!file.Valid()) {
         why = ErrnoText(errno);
         return false;
@@ -212,7 +172,7 @@ PortTable PortTableStore::Read() const {
         table.problem = "cannot be read: " + read.reason;
     }
     if (!table.usable) {
-        ReportOnce(path.string(), "k5kit: ignoring the port table " + path.string() + " (" +
+        NoticeOnce(path.string(), "k5kit: ignoring the port table " + path.string() + " (" +
                                       table.problem + "); it is left as it is");
     }
     return table;
@@ -222,12 +182,12 @@ void PortTableStore::Update(const std::function<bool(PortTable&)>& change) const
     if (folder_.empty()) {
         return;
     }
-    Descriptor folder;
+    UniqueFd folder;
     if (::geteuid() == 0) {
         std::string why;
         folder = OpenFolderAsRoot(folder_, why);
         if (!folder.Valid()) {
-            ReportOnce(Path().string() + "#root", "k5kit: not writing the port table " +
+            NoticeOnce(Path().string() + "#root", "k5kit: not writing the port table " +
                                                       Path().string() + " as root: " + why +
                                                       "; new adapters get no number");
             return;
@@ -235,11 +195,11 @@ void PortTableStore::Update(const std::function<bool(PortTable&)>& change) const
     } else {
         std::error_code ec;
         fs::create_directories(folder_, ec);
-        folder = Descriptor(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        folder = UniqueFd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
     // Closing the folder releases the lock.
     if (!folder.Valid() || !LockFolder(folder.Get())) {
-        ReportOnce(folder_.string() + "#lock",
+        NoticeOnce(folder_.string() + "#lock",
                    "k5kit: cannot lock " + folder_.string() + "; new adapters get no number");
         return;
     }
@@ -249,7 +209,7 @@ void PortTableStore::Update(const std::function<bool(PortTable&)>& change) const
     }
     std::string why;
     if (!WriteAtomically(folder.Get(), kPortTableFileName, FormatPortTable(table), why)) {
-        ReportOnce(Path().string() + "#write",
+        NoticeOnce(Path().string() + "#write",
                    "k5kit: cannot write the port table " + Path().string() + ": " + why);
     }
 }

@@ -11,8 +11,8 @@ namespace k5 {
 // FIFO, device or oversized file is refused) and written whole: through a temporary file of
 // its own, under a lock on the folder, so two programs never give one number twice. Root,
 // which may run with an operator's $HOME, writes only into a folder root owns. Every
-// problem is reported once per process on standard error, and the table is then left as it
-// is.
+// problem is reported once per process as a notice (notices.h), and the table is then left
+// as it is.
 class PortTableStore {
 public:
     explicit PortTableStore(std::filesystem::path folder);

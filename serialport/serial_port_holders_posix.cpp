@@ -22,6 +22,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/unique_fd_posix.h"
 #include "serialport/bounded_file_posix.h"
 
 namespace k5 {
@@ -185,22 +186,15 @@ bool IsOurs(const UucpLock& lock) {
 class LockFolderGuard {
 public:
     explicit LockFolderGuard(const std::string& directory)
-        : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW)) {}
-    ~LockFolderGuard() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    LockFolderGuard(const LockFolderGuard&) = delete;
-    LockFolderGuard& operator=(const LockFolderGuard&) = delete;
+        : folder_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW)) {}
 
     bool Lock() {
-        if (locked_ || fd_ < 0) {
+        if (locked_ || !folder_) {
             return locked_;
         }
         constexpr int kTries = 250;  // 2 ms apart: half a second in all
         for (int attempt = 0; attempt < kTries && !locked_; ++attempt) {
-            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            if (::flock(folder_.Get(), LOCK_EX | LOCK_NB) == 0) {
                 locked_ = true;
             } else if (errno == EWOULDBLOCK || errno == EINTR) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -213,7 +207,7 @@ public:
     bool Locked() const { return locked_; }
 
 private:
-    int fd_;
+    UniqueFd folder_;  // closing it releases the lock
     bool locked_ = false;
 };
 
@@ -222,24 +216,24 @@ private:
 // whole; empty when the folder cannot take it.
 std::string WriteTemporaryLock(const std::string& directory) {
     std::string name = directory + "/LTMP.XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    UniqueFd file(::mkostemp(name.data(), O_CLOEXEC | O_NOFOLLOW));
+    if (!file) {
         return {};
     }
     char content[16];
     const int length =
         std::snprintf(content, sizeof content, "%10d\n", static_cast<int>(::getpid()));
     int done = 0;
-    bool ok = ::fchmod(fd, 0644) == 0;  // terminal programs of every user read it
+    bool ok = ::fchmod(file.Get(), 0644) == 0;  // terminal programs of every user read it
     while (ok && done < length) {
-        const ssize_t n = ::write(fd, content + done, static_cast<size_t>(length - done));
+        const ssize_t n = ::write(file.Get(), content + done, static_cast<size_t>(length - done));
         if (n > 0) {
             done += static_cast<int>(n);
         } else if (n == 0 || errno != EINTR) {
             ok = false;  // a full disk: no half-written lock is ever linked
         }
     }
-    ok = ::close(fd) == 0 && ok;
+    ok = ::close(file.Release()) == 0 && ok;  // a late write error shows here
     if (!ok) {
         ::unlink(name.c_str());
         return {};

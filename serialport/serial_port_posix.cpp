@@ -17,146 +17,18 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/os_error.h"
+#include "platform/unique_fd_posix.h"
 #include "serialport/device_access_posix.h"
 #include "serialport/serial_port.h"
 #include "serialport/serial_port_holders_posix.h"
+#include "serialport/termios_settings_posix.h"
 
 namespace k5 {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int Fd(intptr_t handle) {
-    return static_cast<int>(handle);
-}
-
-std::string ErrnoText(int error) {
-    return std::generic_category().message(error);
-}
-
-std::optional<speed_t> SpeedConstant(uint32_t baud) {
-    switch (baud) {
-        case 110:
-            return B110;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return std::nullopt;  // 14400, 128000 and 256000 have no termios constant
-    }
-}
-
-// The line settings as termios flags, or the reason they cannot be expressed.
-struct LineFlags {
-    speed_t speed = B0;
-    tcflag_t cflag = 0;  // CSIZE, parity and stop-bit bits
-};
-
-constexpr tcflag_t kCflagMask = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD
-#ifdef CMSPAR
-                                | CMSPAR
-#endif
-    ;
-constexpr tcflag_t kIflagClear =
-    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK;
-constexpr tcflag_t kLflagClear = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
-
-std::optional<LineFlags> ToLineFlags(const SerialSettings& s, std::string& why) {
-    LineFlags flags;
-    const auto baud = BaudRateFromIndex(s.baudRateIndex);
-    const auto speed = baud ? SpeedConstant(*baud) : std::nullopt;
-    if (!speed) {
-        why = "baud rate index " + std::to_string(s.baudRateIndex) + " is not supported here";
-        return std::nullopt;
-    }
-    flags.speed = *speed;
-
-    switch (ByteSizeFromIndex(s.byteSizeIndex).value_or(0)) {
-        case 7:
-            flags.cflag |= CS7;
-            break;
-        case 8:
-            flags.cflag |= CS8;
-            break;
-        default:
-            why = "byte size index " + std::to_string(s.byteSizeIndex) + " is not supported here";
-            return std::nullopt;
-    }
-
-    const auto parity = ParityFromIndex(s.parityIndex);
-    if (!parity) {
-        why = "parity index " + std::to_string(s.parityIndex) + " is out of range";
-        return std::nullopt;
-    }
-    switch (*parity) {
-        case Parity::None:
-            break;
-        case Parity::Odd:
-            flags.cflag |= PARENB | PARODD;
-            break;
-        case Parity::Even:
-            flags.cflag |= PARENB;
-            break;
-#ifdef CMSPAR
-        case Parity::Mark:
-            flags.cflag |= PARENB | PARODD | CMSPAR;
-            break;
-        case Parity::Space:
-            flags.cflag |= PARENB | CMSPAR;
-            break;
-#endif
-        default:
-            why = "mark and space parity are not supported here";
-            return std::nullopt;
-    }
-
-    const auto stopBits = StopBitsFromIndex(s.stopBitsIndex);
-    if (!stopBits || *stopBits == StopBits::OneAndHalf) {
-        why = "stop bits index " + std::to_string(s.stopBitsIndex) + " is not supported here";
-        return std::nullopt;
-    }
-    if (*stopBits == StopBits::Two) {
-        flags.cflag |= CSTOPB;
-    }
-    flags.cflag |= CLOCAL | CREAD;
-    return flags;
-}
-
-void MakeRaw(termios& t, const LineFlags& line) {
-    t.c_iflag &= ~kIflagClear;
-    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    t.c_lflag &= ~kLflagClear;
-    t.c_cflag = (t.c_cflag & ~kCflagMask) | line.cflag;
-    // Reads are driven by poll() and our own deadlines, never by the driver's timers.
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, line.speed);
-    cfsetospeed(&t, line.speed);
-}
-
-bool SettingsTook(const termios& t, const LineFlags& line) {
-    return (t.c_cflag & kCflagMask) == line.cflag && (t.c_iflag & kIflagClear) == 0 &&
-           (t.c_oflag & OPOST) == 0 && (t.c_lflag & kLflagClear) == 0 &&
-           cfgetispeed(&t) == line.speed && cfgetospeed(&t) == line.speed;
-}
 
 // False only when sysfs knows the device and files it under a class other than "tty".
 bool IsTerminalClass(dev_t rdev) {
@@ -184,7 +56,33 @@ int PollTimeout(Clock::duration remaining) {
     return ms > 1'000'000'000 ? 1'000'000'000 : static_cast<int>(ms);
 }
 
+// Why a device could not be reached, by the errno of the call that failed.
+PortError PortErrorOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+        case EIO:
+            return PortError::NotFound;
+        case EACCES:
+        case EPERM:
+            return PortError::PermissionDenied;
+        case EBUSY:  // another opener set TIOCEXCL
+            return PortError::InUse;
+        default:
+            return PortError::Other;
+    }
+}
+
 }  // namespace
+
+struct SerialPort::Native {
+    UniqueFd fd;
+    std::string lockFile;  // the UUCP lock file held while the port is open
+};
+
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
     Close();
@@ -209,12 +107,16 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     struct stat info {};
     if (::stat(devicePath.c_str(), &info) != 0) {
         const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) {
-            Fail(PortError::NotFound, devicePath + ": no such device");
-        } else if (error == EACCES) {
-            Fail(PortError::PermissionDenied, devicePath + ": permission denied");
-        } else {
-            Fail(PortError::Other, devicePath + ": " + ErrnoText(error));
+        switch (const PortError kind = PortErrorOf(error)) {
+            case PortError::NotFound:
+                Fail(kind, devicePath + ": no such device");
+                break;
+            case PortError::PermissionDenied:
+                Fail(kind, devicePath + ": permission denied");
+                break;
+            default:
+                Fail(kind, devicePath + ": " + ErrnoText(error));
+                break;
         }
         return false;
     }
@@ -234,8 +136,9 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     // and leave ours, under the device's own name so a link to it finds the same lock.
     std::error_code canonicalError;
     const std::string node = std::filesystem::canonical(devicePath, canonicalError).string();
+    std::string lockFile;
     DeviceHolder lockHolder;
-    if (!AcquireUucpLock(kUucpLockDirectory, canonicalError ? devicePath : node, lockFile_,
+    if (!AcquireUucpLock(kUucpLockDirectory, canonicalError ? devicePath : node, lockFile,
                          lockHolder)) {
         Fail(PortError::InUse, devicePath + ": in use by " + DescribeHolder(lockHolder));
         return false;
@@ -246,28 +149,23 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
                                      : "in use by " + DescribeHolder(found.holders.front());
     };
 
-    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         const int error = errno;
-        ReleaseUucpLock(lockFile_);
-        switch (error) {
-            case EACCES:
-            case EPERM:
-                Fail(PortError::PermissionDenied,
+        ReleaseUucpLock(lockFile);
+        switch (const PortError kind = PortErrorOf(error)) {
+            case PortError::PermissionDenied:
+                Fail(kind,
                      devicePath + ": permission denied (" + PermissionAdviceFor(devicePath) + ")");
                 break;
-            case EBUSY:  // another opener set TIOCEXCL
-                Fail(PortError::InUse, devicePath + ": " + inUseBy(-1));
+            case PortError::InUse:
+                Fail(kind, devicePath + ": " + inUseBy(-1));
                 break;
-            case ENOENT:
-            case ENXIO:
-            case ENODEV:
-            case EIO:
-                Fail(PortError::NotFound,
-                     devicePath + ": no such device (" + ErrnoText(error) + ")");
+            case PortError::NotFound:
+                Fail(kind, devicePath + ": no such device (" + ErrnoText(error) + ")");
                 break;
             default:
-                Fail(PortError::Other, devicePath + ": " + ErrnoText(error));
+                Fail(kind, devicePath + ": " + ErrnoText(error));
                 break;
         }
         return false;
@@ -278,11 +176,11 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     bool exclusive = false;
     auto failOpen = [&](PortError error, std::string text) {
         if (exclusive) {
-            (void)::ioctl(fd, TIOCNXCL);
+            (void)::ioctl(fd.Get(), TIOCNXCL);
         }
-        ::flock(fd, LOCK_UN);
-        ::close(fd);
-        ReleaseUucpLock(lockFile_);
+        ::flock(fd.Get(), LOCK_UN);
+        fd.Reset();
+        ReleaseUucpLock(lockFile);
         Fail(error, devicePath + ": " + std::move(text));
         return false;
     };
@@ -290,27 +188,28 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     // The node may have been swapped between the look above and the open: the device opened
     // must be the one that was checked (and whose lock was taken).
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != info.st_rdev) {
+    if (::fstat(fd.Get(), &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+        opened.st_rdev != info.st_rdev) {
         return failOpen(PortError::NotSerialDevice,
                         "the device node was replaced while it was being opened");
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            return failOpen(PortError::InUse, inUseBy(fd));
+            return failOpen(PortError::InUse, inUseBy(fd.Get()));
         }
         return failOpen(PortError::Other, "cannot lock: " + ErrnoText(error));
     }
     // The device is ours among those who flock it; the lock file must say so too, whatever
     // another opener that judged it stale did to it meanwhile.
-    if (!KeepUucpLock(lockFile_, lockHolder)) {
+    if (!KeepUucpLock(lockFile, lockHolder)) {
         return failOpen(PortError::InUse, "in use by " + DescribeHolder(lockHolder));
     }
     // TIOCEXCL keeps out later openers that do not take the lock (root is exempt from it,
     // hence the lock as well); set before the look at the holders, so nobody slips in after.
-    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    exclusive = ::ioctl(fd.Get(), TIOCEXCL) == 0;
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) {
+    if (::tcgetattr(fd.Get(), &t) != 0) {
         const int error = errno;
         if (error == ENOTTY || error == EINVAL) {
             return failOpen(PortError::NotSerialDevice, "not a serial device");
@@ -319,27 +218,28 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     }
     // A program that opened the device before us and took no lock (a terminal program, a
     // getty, ModemManager) would steal our replies: refuse the device while it has it.
-    if (const DeviceHolders found = FindDeviceHolders(info.st_rdev, fd); !found.holders.empty()) {
+    if (const DeviceHolders found = FindDeviceHolders(info.st_rdev, fd.Get());
+        !found.holders.empty()) {
         return failOpen(PortError::InUse, "in use by " + DescribeHolder(found.holders.front()));
     }
     MakeRaw(t, *line);
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (::tcsetattr(fd.Get(), TCSANOW, &t) != 0) {
         return failOpen(PortError::SettingsNotApplied,
                         "cannot apply line settings: " + ErrnoText(errno));
     }
     termios readBack{};
-    if (::tcgetattr(fd, &readBack) != 0 || !SettingsTook(readBack, *line)) {
+    if (::tcgetattr(fd.Get(), &readBack) != 0 || !SettingsTook(readBack, *line)) {
         return failOpen(PortError::SettingsNotApplied, "the device did not keep the line settings");
     }
 
     // DTR and RTS off. Devices without modem lines (pseudo-terminals) refuse the request.
     int modemBits = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(fd, TIOCMBIC, &modemBits) != 0 && errno != EINVAL && errno != ENOTTY) {
+    if (::ioctl(fd.Get(), TIOCMBIC, &modemBits) != 0 && errno != EINVAL && errno != ENOTTY) {
         return failOpen(PortError::Other, "cannot clear DTR and RTS: " + ErrnoText(errno));
     }
 
-    ::tcflush(fd, TCIOFLUSH);
-    handle_ = fd;
+    ::tcflush(fd.Get(), TCIOFLUSH);
+    native_ = std::make_unique<Native>(Native{std::move(fd), std::move(lockFile)});
     return true;
 }
 
@@ -347,27 +247,25 @@ void SerialPort::Close() {
     if (!IsOpen()) {
         return;
     }
-    const int fd = Fd(handle_);
-    (void)::ioctl(fd, TIOCNXCL);
-    ::flock(fd, LOCK_UN);
-    ::close(fd);
-    ReleaseUucpLock(lockFile_);
-    handle_ = kInvalidHandle;
+    const std::unique_ptr<Native> native = std::move(native_);
+    (void)::ioctl(native->fd.Get(), TIOCNXCL);
+    ::flock(native->fd.Get(), LOCK_UN);
+    native->fd.Reset();
+    ReleaseUucpLock(native->lockFile);
 }
 
 void SerialPort::Purge() {
     if (IsOpen() && !hungUp_) {
-        ::tcflush(Fd(handle_), TCIOFLUSH);
+        ::tcflush(native_->fd.Get(), TCIOFLUSH);
     }
 }
 
-size_t SerialPort::Write(const uint8_t* data, size_t count,
-                         std::chrono::milliseconds totalTimeout) {
+size_t SerialPort::Write(const uint8_t* data, size_t count, const TotalTimeout& total) {
     if (!IsOpen() || hungUp_) {
         return 0;
     }
-    const int fd = Fd(handle_);
-    const auto deadline = DeadlineAfter(totalTimeout);
+    const int fd = native_->fd.Get();
+    const auto deadline = DeadlineAfter(total.For(count));
     size_t written = 0;
     while (written < count) {
         const ssize_t n = ::write(fd, data + written, count - written);
@@ -423,13 +321,13 @@ size_t SerialPort::Write(const uint8_t* data, size_t count,
     return written;
 }
 
-size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseconds interval,
-                        std::chrono::milliseconds total) {
+size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, const ReadTimeouts& timeouts) {
     if (!IsOpen() || hungUp_) {
         return 0;
     }
-    const int fd = Fd(handle_);
-    const auto deadline = DeadlineAfter(total);
+    const int fd = native_->fd.Get();
+    const auto deadline = DeadlineAfter(timeouts.total.For(maxCount));
+    const auto interval = timeouts.interval;
     const bool intervalUsed = interval != kNoTimeout;
     Clock::time_point lastByte{};
     size_t got = 0;

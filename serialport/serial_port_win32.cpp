@@ -1,14 +1,14 @@
 // The serial device on Windows: a thin layer over the communications functions. The device
-// is opened synchronously and without sharing, its line settings and time-outs are applied
-// once at Open, and every read and write is one blocking call that the device's own
-// time-outs bound.
+// is opened synchronously and without sharing, its line settings are applied once at Open,
+// and every read and write is one blocking call that the device's own time-outs bound: the
+// call's waits in the device's record, set only when they differ from the record it has.
 #include <windows.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 
-#include "serialport/comm_timeouts.h"
+#include "platform/os_error.h"
+#include "serialport/comm_timeouts_win32.h"
 #include "serialport/serial_port.h"
 
 namespace k5 {
@@ -18,41 +18,6 @@ namespace {
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kEventMask = EV_RXCHAR | EV_RXFLAG;
 static_assert(kPurgeAll == 0x000F && kEventMask == 0x0003);
-
-// What the record keeps of an open device; the port's handle value points at it.
-struct Device {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    CommTimeoutValues applied;       // the time-outs the device has
-    uint32_t requestedInterval = 0;  // the read interval of the settings, as asked for
-};
-
-Device* DeviceOf(intptr_t handle) {
-    return reinterpret_cast<Device*>(handle);
-}
-
-std::string SystemText(DWORD error) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result;
-    if (length > 0 && text != nullptr) {
-        result.assign(text, length);
-        while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                                   result.back() == ' ' || result.back() == '.')) {
-            result.pop_back();
-        }
-    }
-    if (text != nullptr) {
-        LocalFree(text);
-    }
-    if (result.empty()) {
-        result = "system error " + std::to_string(error);
-    } else {
-        result += " (error " + std::to_string(error) + ")";
-    }
-    return result;
-}
 
 // Wine reads back DTR and RTS control as "enabled" whatever was set, and cannot drive those
 // lines on a pseudo-terminal; real Windows keeps what was set.
@@ -110,28 +75,8 @@ bool SettingsTook(const DCB& wanted, const DCB& got) {
            got.fOutX == wanted.fOutX && got.fInX == wanted.fInX;
 }
 
-COMMTIMEOUTS ToDevice(const CommTimeoutValues& t) {
-    COMMTIMEOUTS c{};
-    c.ReadIntervalTimeout = t.readInterval;
-    c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
-    c.ReadTotalTimeoutConstant = t.readTotalConstant;
-    c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
-    c.WriteTotalTimeoutConstant = t.writeTotalConstant;
-    return c;
-}
-
-bool SetTimeouts(HANDLE handle, const CommTimeoutValues& t) {
-    COMMTIMEOUTS c = ToDevice(t);  // the declaration takes a non-const pointer
-    return SetCommTimeouts(handle, &c) != 0;
-}
-
-DWORD ClampMs(std::chrono::milliseconds ms) {
-    if (ms.count() <= 0) {
-        return 0;
-    }
-    return ms.count() >= static_cast<int64_t>(kCommTimeoutMax - 1) ? kCommTimeoutMax - 1
-                                                                   : static_cast<DWORD>(ms.count());
-}
+// Until the first read or write gives its own: reads return at once, writes have no limit.
+constexpr COMMTIMEOUTS kOpenTimeouts{MAXDWORD, 0, 0, 0, 0};
 
 // A read or write error that means the device went away (a USB adapter unplugged), as
 // opposed to a purge that aborted the transfer.
@@ -151,6 +96,21 @@ bool DeviceGone(DWORD error) {
 }
 
 }  // namespace
+
+struct SerialPort::Native {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    COMMTIMEOUTS timeouts{};  // the record the device has
+
+    // Gives the device `wanted` unless it has it already. A device that refuses keeps what
+    // it had, and the next call asks again.
+    void SetTimeouts(COMMTIMEOUTS wanted) {
+        if (!SameTimeouts(wanted, timeouts) && SetCommTimeouts(handle, &wanted)) {
+            timeouts = wanted;
+        }
+    }
+};
+
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
     Close();
@@ -194,7 +154,7 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
                 Fail(PortError::InUse, devicePath + ": access denied (in use by another program)");
                 break;
             default:
-                Fail(PortError::Other, devicePath + ": " + SystemText(error));
+                Fail(PortError::Other, devicePath + ": " + SystemErrorText(error));
                 break;
         }
         return false;
@@ -220,10 +180,10 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         const DWORD error = GetLastError();
         if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) {
             return failOpen(PortError::NotSerialDevice,
-                            "not a serial device (" + SystemText(error) + ")");
+                            "not a serial device (" + SystemErrorText(error) + ")");
         }
         return failOpen(PortError::SettingsNotApplied,
-                        "cannot apply line settings: " + SystemText(error));
+                        "cannot apply line settings: " + SystemErrorText(error));
     }
     DCB readBack{};
     readBack.DCBlength = sizeof(DCB);
@@ -231,19 +191,16 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return failOpen(PortError::SettingsNotApplied, "the device did not keep the line settings");
     }
 
-    auto device = std::make_unique<Device>();
-    device->handle = handle;
-    device->applied = ToCommTimeouts(settings);
-    device->requestedInterval = settings.readIntervalTimeoutMs;
-    if (!SetTimeouts(handle, device->applied)) {
+    COMMTIMEOUTS timeouts = kOpenTimeouts;  // the declaration takes a non-const pointer
+    if (!SetCommTimeouts(handle, &timeouts)) {
         return failOpen(PortError::SettingsNotApplied,
-                        "cannot apply time-outs: " + SystemText(GetLastError()));
+                        "cannot apply time-outs: " + SystemErrorText(GetLastError()));
     }
 
     (void)SetupComm(handle, settings.inputQueueSize, settings.outputQueueSize);
     PurgeComm(handle, kPurgeAll);
     SetCommMask(handle, kEventMask);
-    handle_ = reinterpret_cast<intptr_t>(device.release());
+    native_ = std::make_unique<Native>(Native{handle, timeouts});
     return true;
 }
 
@@ -251,79 +208,49 @@ void SerialPort::Close() {
     if (!IsOpen()) {
         return;
     }
-    std::unique_ptr<Device> device(DeviceOf(handle_));
-    handle_ = kInvalidHandle;
-    SetCommMask(device->handle, 0);
-    CloseHandle(device->handle);
+    const std::unique_ptr<Native> native = std::move(native_);
+    SetCommMask(native->handle, 0);
+    CloseHandle(native->handle);
 }
 
 void SerialPort::Purge() {
     if (IsOpen() && !hungUp_) {
-        PurgeComm(DeviceOf(handle_)->handle, kPurgeAll);
+        PurgeComm(native_->handle, kPurgeAll);
     }
 }
 
-size_t SerialPort::Write(const uint8_t* data, size_t count,
-                         std::chrono::milliseconds totalTimeout) {
+size_t SerialPort::Write(const uint8_t* data, size_t count, const TotalTimeout& total) {
     if (!IsOpen() || hungUp_ || count == 0) {
         return 0;
     }
-    Device& device = *DeviceOf(handle_);
+    Native& device = *native_;
     // Pending line errors would stop the transfer; their flags are not used.
     DWORD errors = 0;
     (void)ClearCommError(device.handle, &errors, nullptr);
 
     const DWORD chunk = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
-    // The time-outs applied at Open already give the usual limit; any other is set for this
-    // call only.
-    const bool ownLimit = WriteTotalMs(device.applied, chunk) != uint64_t(totalTimeout.count());
-    if (ownLimit) {
-        CommTimeoutValues once = device.applied;
-        once.writeTotalMultiplier = 0;
-        once.writeTotalConstant = std::max<DWORD>(ClampMs(totalTimeout), 1);
-        (void)SetTimeouts(device.handle, once);
-    }
+    device.SetTimeouts(WithWriteTimeout(device.timeouts, total, chunk));
     DWORD written = 0;
     if (!WriteFile(device.handle, data, chunk, &written, nullptr)) {
         if (DeviceGone(GetLastError())) {
             MarkHungUp();
         }
     }
-    if (ownLimit) {
-        (void)SetTimeouts(device.handle, device.applied);
-    }
     return written;
 }
 
-size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, std::chrono::milliseconds interval,
-                        std::chrono::milliseconds total) {
+size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, const ReadTimeouts& timeouts) {
     if (!IsOpen() || hungUp_ || maxCount == 0) {
         return 0;
     }
-    Device& device = *DeviceOf(handle_);
+    Native& device = *native_;
     SetCommMask(device.handle, kEventMask);
 
     const DWORD chunk = maxCount > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(maxCount);
-    const bool usual = interval.count() == int64_t{device.requestedInterval} &&
-                       uint64_t(total.count()) == ReadTotalMs(device.applied, chunk);
-    if (!usual) {
-        SerialSettings once;
-        once.readIntervalTimeoutMs = ClampMs(interval);
-        once.readTotalTimeoutMultiplierMs = 0;
-        once.readTotalTimeoutConstantMs = ClampMs(total);
-        CommTimeoutValues t = ToCommTimeouts(once);
-        t.writeTotalMultiplier = device.applied.writeTotalMultiplier;
-        t.writeTotalConstant = device.applied.writeTotalConstant;
-        (void)SetTimeouts(device.handle, t);
-    }
+    device.SetTimeouts(WithReadTimeouts(device.timeouts, timeouts, chunk));
     DWORD got = 0;
-    const BOOL ok = ReadFile(device.handle, buffer, chunk, &got, nullptr);
-    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    if (!usual) {
-        (void)SetTimeouts(device.handle, device.applied);
-    }
-    if (!ok) {
-        if (DeviceGone(error)) {
+    if (!ReadFile(device.handle, buffer, chunk, &got, nullptr)) {
+        if (DeviceGone(GetLastError())) {
             MarkHungUp();
         }
         return 0;

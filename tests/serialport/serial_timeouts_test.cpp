@@ -133,17 +133,6 @@ TEST(ReadTimeOuts, EveryRowOfTheRulesOnAPseudoTerminal) {
     }
 }
 
-TEST(ReadTimeOuts, TheRulesAsWaits) {
-    // The arithmetic the measured rows cannot reach: huge totals stay exact, 64-bit.
-    const ReadWaits huge = ReadWaitsFor(WithReadTimeouts(5, kMax - 1, 7), 512);
-    EXPECT_FALSE(huge.takeWaitingFirst);
-    EXPECT_EQ(huge.interval, 5ms);
-    EXPECT_EQ(huge.total.count(), int64_t{kMax - 1} * 512 + 7);
-    const ReadWaits none = ReadWaitsFor(WithReadTimeouts(kMax, kMax, kMax), 8);
-    EXPECT_EQ(none.total, SerialPort::kNoTimeout);
-    EXPECT_EQ(none.interval, SerialPort::kNoTimeout);
-}
-
 TEST(WriteTimeOuts, TotalsZeroWaitForThePeerOtherwiseTheWriteGivesUp) {
     // Far more than a pseudo-terminal buffers, so the write has to wait for the far end.
     const std::vector<uint8_t> big(256 * 1024, 'w');

@@ -4,9 +4,11 @@
 
 #include "k5/version.h"
 #include "qtkit/message_boxes.h"
+#include "serialport/notices.h"
 #include "veldra/ui/calibration_wizard_dlg.h"
 
 int main(int argc, char* argv[]) {
+    k5::SendNoticesToStandardError();
     // Answered before Qt looks for a display, so that it works from any terminal.
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--version") {
