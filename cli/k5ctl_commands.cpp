@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "cli/append_file.h"
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
@@ -17,6 +16,7 @@
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
 #include "k5/version.h"
+#include "platform/locked_append_file.h"
 #include "serialport/cancel_event.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_report.h"
@@ -167,7 +167,7 @@ struct ConfigureOutcome {
 };
 
 ConfigureOutcome Configure(DeviceLink& link, ConfigSettings& settings, PrintingObserver& observer,
-                           StopSwitch& stop, AppendFile* report, std::FILE* err) {
+                           StopSwitch& stop, LockedAppendFile* report, std::FILE* err) {
     torvik::RunConfiguration(link, settings, observer);
 
     // A run ends without a result only when a wait saw the stop.
@@ -218,7 +218,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
 
     // Every file the run adds to is opened first: one that cannot be written ends the command
     // before anything goes on the line.
-    std::unique_ptr<AppendFile> recordFile;
+    std::unique_ptr<LockedAppendFile> recordFile;
     std::optional<RunRecord> record;
     if (!options.jsonPath.empty()) {
         recordFile = OpenRecordFile(options.jsonPath, err);
@@ -228,10 +228,10 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
         record.emplace("configure");
         record->SetSettings(options.settings);
     }
-    std::unique_ptr<AppendFile> reportFile;
+    std::unique_ptr<LockedAppendFile> reportFile;
     if (!options.reportPath.empty()) {
         std::string reason;
-        reportFile = AppendFile::Open(options.reportPath, reason);
+        reportFile = LockedAppendFile::Open(options.reportPath, reason);
         if (!reportFile) {
             Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::Failed)) + ": " +
                            options.reportPath + ": " + reason + "\n");

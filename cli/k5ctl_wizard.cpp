@@ -7,12 +7,10 @@
 
 #include "cli/interrupt_watch.h"
 #include "cli/run_record.h"
-#include "cli/wizard_event_queue.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
 #include "serialport/com_port.h"
 #include "veldra/calibration.h"
-#include "veldra/calibration_math.h"
 #include "veldra/calibration_page_model.h"
 #include "veldra/detect_page_model.h"
 #include "veldra/detection.h"
@@ -22,14 +20,14 @@
 #include "veldra/warm_up.h"
 #include "veldra/warm_up_page_model.h"
 #include "veldra/wizard_link.h"
-#include "veldra/worker_runner.h"
+#include "worker/worker_event_queue.h"
+#include "worker/worker_runner.h"
 
 namespace k5::cli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using veldra::WorkerEvent;
 
 // A closed standard output drops the text; the procedure goes on (SIGPIPE is ignored).
 void Print(std::FILE* stream, std::string_view text) {
@@ -41,10 +39,6 @@ void PrintPageText(std::FILE* out, std::string_view pageText) {
     Print(out, veldra::ToLineFeeds(pageText));
 }
 
-// A register entry's value before a run: no reading (12 bits at most) can take it, so an
-// entry that still holds it was not measured in range.
-constexpr uint32_t kNotMeasured = 0xFFFFFFFF;
-
 // One wizard session: the port record and cancel event, the worker thread and the queue
 // its reports arrive on.
 class Session {
@@ -54,8 +48,6 @@ public:
         wizard_.Link().SetTimeScale(options.timeScale);
         // A device path is a chosen port under another name: opened directly, never searched.
         wizard_.Port().SetDevicePathOverride(options.device);
-        calib_.SetRegisterValue(kEntryLeftConductance, kNotMeasured);
-        calib_.SetRegisterValue(kEntryRightConductance, kNotMeasured);
     }
     ~Session() {
         runner_.Stop();
@@ -70,12 +62,12 @@ public:
         PrintPageText(out_, page.Text());
         const unsigned port = options_.device.empty() ? options_.port : kDevicePortNumber;
         const veldra::DetectionRequest request{port, warmedUp, {}};
-        runner_.Start([this, request](veldra::WorkerObserver& reporter) {
+        runner_.Start([this, request](WorkerObserver& reporter) {
             veldra::RunDetection(wizard_.Link(), request, reporter);
         });
         for (;;) {
             WorkerEvent event;
-            if (queue_.WaitUntil(std::nullopt, event) == WizardEventQueue::Wake::Interrupt) {
+            if (queue_.WaitUntil(std::nullopt, event) == WorkerEventQueue::Wake::Interrupt) {
                 runner_.Stop();
                 return kExitCancelled;
             }
@@ -118,19 +110,18 @@ public:
         page.SetCountdownMinutes(minutes);
         page.Show();
         PrintPageText(out_, page.ProgressLine() + "\n");
-        runner_.Start([this](veldra::WorkerObserver& reporter) {
-            veldra::RunWarmUp(wizard_.Link(), reporter);
-        });
+        runner_.Start(
+            [this](WorkerObserver& reporter) { veldra::RunWarmUp(wizard_.Link(), reporter); });
         // The countdown ticks on whole seconds from its start, so it does not drift.
         std::optional<Clock::time_point> nextTick;
         for (;;) {
             WorkerEvent event;
             switch (queue_.WaitUntil(nextTick, event)) {
-                case WizardEventQueue::Wake::Interrupt:
+                case WorkerEventQueue::Wake::Interrupt:
                     // As the wizard's confirmed Exit: stop the worker, then cancel in its stead.
                     runner_.Stop();
                     return EndWarmUp(page, veldra::kWarmUpCancelled, kExitCancelled);
-                case WizardEventQueue::Wake::Timeout: {
+                case WorkerEventQueue::Wake::Timeout: {
                     *nextTick += std::chrono::seconds(1);
                     if (page.TickCountdown()) {
                         runner_.Stop();
@@ -146,7 +137,7 @@ public:
                     }
                     break;
                 }
-                case WizardEventQueue::Wake::Event:
+                case WorkerEventQueue::Wake::Event:
                     if (!runner_.Accept(event) || event.message != veldra::kMsgWarmUpEvent) {
                         break;
                     }
@@ -173,12 +164,12 @@ public:
         veldra::CalibrationPageModel page;
         page.Show();
         PrintPageText(out_, page.Log());
-        runner_.Start([this](veldra::WorkerObserver& reporter) {
-            veldra::RunCalibration(wizard_.Link(), calib_, reporter);
+        runner_.Start([this](WorkerObserver& reporter) {
+            veldra::RunCalibration(wizard_.Link(), calib_, reporter, figures_);
         });
         for (;;) {
             WorkerEvent event;
-            if (queue_.WaitUntil(std::nullopt, event) == WizardEventQueue::Wake::Interrupt) {
+            if (queue_.WaitUntil(std::nullopt, event) == WorkerEventQueue::Wake::Interrupt) {
                 // The worker sees the stop at its next wait and ends with its own code, which
                 // this loop still prints.
                 wizard_.Cancel().Set();
@@ -186,9 +177,6 @@ public:
             }
             if (!runner_.Accept(event) || event.message != veldra::kMsgCalibProgress) {
                 continue;
-            }
-            if (event.code == veldra::kCalibConfiguring) {
-                calculated_ = true;  // step 3 is done: the fields are in the record
             }
             const size_t before = page.Log().size();
             page.Apply(event.code);
@@ -202,7 +190,7 @@ public:
             React(event);
             result_ = static_cast<int>(event.code);
             Print(out_, "\nProgress: " + std::to_string(page.Position()) + "%\n");
-            if (queue_.StoppedBeforeCalibrationEnded()) {
+            if (queue_.StoppedBeforeFinalReport()) {
                 return kExitCancelled;
             }
             return event.code == veldra::kCalibComplete ? kExitOk : static_cast<int>(event.code);
@@ -223,34 +211,22 @@ public:
         }
     }
 
-    // What the calibration measured and calculated, as far as it got.
+    // What the calibration measured and calculated, as far as it got; read once its worker
+    // has ended.
     MeasuredValues Measured() const {
         MeasuredValues values;
-        uint16_t address = 0;
-        uint32_t left = kNotMeasured;
-        uint32_t right = kNotMeasured;
-        calib_.GetRegisterEntry(kEntryLeftConductance, address, left);
-        calib_.GetRegisterEntry(kEntryRightConductance, address, right);
-        if (left != kNotMeasured) {
-            values.left = left;
-        }
-        if (right != kNotMeasured) {
-            values.right = right;
-        }
-        if (!calculated_ || !values.left || !values.right) {
+        values.left = figures_.left;
+        values.right = figures_.right;
+        if (!figures_.calculated) {
             return values;
         }
-        // The worker keeps only the fields; the rest follows from the same readings and
-        // settings with its own arithmetic.
-        const uint32_t coeff0 = veldra::Coeff0(left, right);
-        const veldra::CalibrationValues calculated =
-            veldra::CalculateCalibration(coeff0, calib_.TakeUserSettings());
-        values.coeff0 = coeff0;
+        const veldra::CalibrationValues& calculated = *figures_.calculated;
+        values.coeff0 = figures_.coeff0;
         values.coeff1 = calculated.coeff1;
         values.coeff2 = calculated.coeff2;
-        values.calcPmax = calib_.calcPmax;
-        values.calcPc = calib_.calcPc;
-        values.calcIp = calib_.calcIp;
+        values.calcPmax = calculated.calcPmax;
+        values.calcPc = calculated.calcPc;
+        values.calcIp = calculated.calcIp;
         values.stmax = calculated.stmax;
         values.stpte = calculated.stpte;
         values.stclip = calculated.stclip;
@@ -307,11 +283,14 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     veldra::WizardLink wizard_;
-    WizardEventQueue queue_;
-    veldra::WorkerRunner runner_{wizard_.Cancel(), queue_};
+    // A stop counts until the calibration's final report has come.
+    WorkerEventQueue queue_{[](const WorkerEvent& event) {
+        return event.message == veldra::kMsgCalibProgress && veldra::IsFinalCalibCode(event.code);
+    }};
+    WorkerRunner runner_{wizard_.Cancel(), queue_};
     InterruptWatch watch_;
     ConfigSettings calib_;
-    bool calculated_ = false;
+    veldra::CalibrationFigures figures_;
     std::optional<int> result_;
     std::optional<int32_t> searchedPort_;
 };
@@ -319,7 +298,7 @@ private:
 // The production record of one command and its file, opened before the session touches any
 // line: a file that cannot be written ends the command at once.
 struct Recording {
-    std::unique_ptr<AppendFile> file;
+    std::unique_ptr<LockedAppendFile> file;
     std::optional<RunRecord> record;
 
     // False (after saying why on `err`) when the record file cannot be opened.

@@ -5,6 +5,7 @@
 
 #include "cli/k5ctl_options.h"
 #include "k5/version.h"
+#include "platform/local_time.h"
 
 namespace k5::cli {
 
@@ -13,23 +14,6 @@ namespace {
 template <typename T>
 Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
-}
-
-int64_t SecondsOf(const std::tm& t) {
-    return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
-                         static_cast<unsigned>(t.tm_mday)) *
-               86400 +
-           t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
 
 // A float setting as the user wrote it: the shortest text that reads back as the same float
@@ -48,31 +32,23 @@ double AsWritten(float value) {
 
 std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    std::tm utc{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-    gmtime_s(&utc, &seconds);
-#else
-    localtime_r(&seconds, &local);
-    gmtime_r(&seconds, &utc);
-#endif
+    const LocalTime local = LocalTimeAt(seconds);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
                             when - std::chrono::system_clock::from_time_t(seconds))
                             .count();
-    const int64_t offset = (SecondsOf(local) - SecondsOf(utc)) / 60;
-    const int64_t offsetAbs = offset < 0 ? -offset : offset;
+    const int offset = local.utcOffsetMinutes;
+    const int offsetAbs = offset < 0 ? -offset : offset;
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, static_cast<int>(millis), offset < 0 ? '-' : '+',
-                  static_cast<int>(offsetAbs / 60), static_cast<int>(offsetAbs % 60));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.year,
+                  local.month, local.day, local.hour, local.minute, local.second,
+                  static_cast<int>(millis), offset < 0 ? '-' : '+', offsetAbs / 60, offsetAbs % 60);
     return text;
 }
 
-std::unique_ptr<AppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err) {
+std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path,
+                                                 std::FILE* err) {
     std::string reason;
-    std::unique_ptr<AppendFile> file = AppendFile::Open(path, reason);
+    std::unique_ptr<LockedAppendFile> file = LockedAppendFile::Open(path, reason);
     if (!file) {
         const std::string text = "k5ctl: --json " + path.string() + ": " + reason + "\n";
         std::fwrite(text.data(), 1, text.size(), err);
@@ -134,7 +110,7 @@ void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {
     }
 }
 
-int RunRecord::Finish(AppendFile& file, int status, int runStatus, std::FILE* err) {
+int RunRecord::Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err) {
     json_["finished"] = IsoLocalTime(std::chrono::system_clock::now());
     json_["status"] = status;
     // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.

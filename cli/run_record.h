@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/append_file.h"
 #include "devlink/config_settings.h"
+#include "platform/locked_append_file.h"
 
 namespace k5::cli {
 
@@ -22,7 +22,7 @@ using Json = nlohmann::ordered_json;
 std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 // Opens the --json file before the run; null after printing the path and the reason to `err`.
-std::unique_ptr<AppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err);
+std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err);
 
 // What a configuration or calibration run measured and calculated; empty where the run
 // did not get that far.
@@ -60,8 +60,8 @@ public:
     // line. Returns `status`, or kExitRecordFailed after printing the path and the reason to
     // `err`, naming `runStatus`, the status the run itself ended with (which differs from
     // `status` when the report could not be written).
-    int Finish(AppendFile& file, int status, int runStatus, std::FILE* err);
-    int Finish(AppendFile& file, int status, std::FILE* err) {
+    int Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err);
+    int Finish(LockedAppendFile& file, int status, std::FILE* err) {
         return Finish(file, status, status, err);
     }
 

@@ -4,34 +4,14 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/local_time.h"
+#include "platform/locked_append_file.h"
+
 namespace k5::torvik {
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-std::FILE* OpenForAppend(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"ab");
-#else
-    return std::fopen(path.c_str(), "ab");
-#endif
-}
-
-}  // namespace
-
 LocalDateTime CurrentLocalDateTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                         local.tm_hour,        local.tm_min,     local.tm_sec};
+    const LocalTime now = LocalTimeAt(std::time(nullptr));
+    return LocalDateTime{now.year, now.month, now.day, now.hour, now.minute, now.second};
 }
 
 std::string_view ReportResultText(ReportResult result) {
@@ -58,18 +38,17 @@ std::string BuildConfigurationReport(std::string_view logText, const LocalDateTi
 
 ReportResult SaveConfigurationReport(const std::filesystem::path& path, std::string_view logText,
                                      const std::function<LocalDateTime()>& clock) {
-    std::unique_ptr<std::FILE, FileCloser> file(OpenForAppend(path));
+    // The report goes to whatever stands under its name (a link is followed, a device written
+    // to), and a write that fails leaves in the file what reached it.
+    std::string reason;
+    const std::unique_ptr<LockedAppendFile> file = LockedAppendFile::Open(
+        path, reason, {.regularFileOnly = false, .cutBackShortWrite = false});
     if (!file) {
         return ReportResult::Failed;
     }
-    // Unbuffered, so the report reaches the file in the one write below and a full disk is
-    // noticed there rather than at some later flush.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
     const std::string report = BuildConfigurationReport(logText, clock());
-    const size_t written = std::fwrite(report.data(), 1, report.size(), file.get());
-    const bool complete = written == report.size() && std::fflush(file.get()) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    return complete && closed ? ReportResult::SaveDataOk : ReportResult::SaveDataFailed;
+    // The report begins with a line feed of its own.
+    return file->Append(report, false) ? ReportResult::SaveDataFailed : ReportResult::SaveDataOk;
 }
 
 }  // namespace k5::torvik

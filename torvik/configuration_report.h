@@ -37,7 +37,8 @@ inline constexpr std::string_view kReportFileName = "CfgLog.txt";
 
 // Adds one report at the end of `path`, creating the file when it does not exist; earlier
 // reports stay in front of it, so the file is a history of saved runs. The whole report goes
-// out in one write. The clock is read after the file has been opened.
+// out in one write under a lock on the whole file, so that it never interleaves with a report
+// that k5ctl adds to the same file. The clock is read after the file has been opened.
 ReportResult SaveConfigurationReport(
     const std::filesystem::path& path, std::string_view logText,
     const std::function<LocalDateTime()>& clock = CurrentLocalDateTime);

@@ -21,6 +21,13 @@ inline constexpr int kLastResultCode = kResultRegisterError;
 // the log does not know.
 std::string_view CompletionText(int code);
 
+// The status label after Open/Close and Test Link.
+inline constexpr std::string_view kPortOpenedText = "Port Opened";
+inline constexpr std::string_view kPortClosedText = "Port Closed";
+inline constexpr std::string_view kPortErrorText = "Port error";
+inline constexpr std::string_view kLinkOkText = "Link OK";
+inline constexpr std::string_view kLinkErrorText = "Link error";
+
 // Appended to the log when the user stops a run.
 inline constexpr std::string_view kCancelledText = "\nCancelled\n";
 

@@ -14,8 +14,9 @@ constexpr uint32_t kStepPauseMs = 1000;
 
 class CalibrationRun {
 public:
-    CalibrationRun(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer)
-        : link_(link), settings_(settings), observer_(observer) {}
+    CalibrationRun(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer,
+                   CalibrationFigures& figures)
+        : link_(link), settings_(settings), observer_(observer), figures_(figures) {}
 
     uint32_t Run();
 
@@ -45,6 +46,7 @@ private:
     DeviceLink& link_;
     ConfigSettings& settings_;
     WorkerObserver& observer_;
+    CalibrationFigures& figures_;
 };
 
 uint32_t CalibrationRun::Run() {
@@ -112,6 +114,7 @@ uint32_t CalibrationRun::Measure(uint32_t& coeff0) {
         }
         if (status[entry] == kMeasureInRange) {
             settings_.SetRegisterValue(entry, reading[entry]);
+            (entry == kEntryLeftConductance ? figures_.left : figures_.right) = reading[entry];
         }
     }
     Tick();
@@ -131,6 +134,8 @@ uint32_t CalibrationRun::Calculate(uint32_t coeff0, CalibrationValues& values) {
     Tick();
     values = CalculateCalibration(coeff0, settings_.TakeUserSettings());
     settings_.StoreCalculatedValues(values.calcPmax, values.calcPc, values.calcIp);
+    figures_.coeff0 = coeff0;
+    figures_.calculated = values;
     Tick();
     Tick();  // STMAX and STPTE formed
     StepDone(kCalibConfiguring);
@@ -202,8 +207,14 @@ uint32_t CalibrationRun::PowerOff() {
 
 }  // namespace
 
+uint32_t RunCalibration(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer,
+                        CalibrationFigures& figures) {
+    return CalibrationRun(link, settings, observer, figures).Run();
+}
+
 uint32_t RunCalibration(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer) {
-    return CalibrationRun(link, settings, observer).Run();
+    CalibrationFigures figures;
+    return RunCalibration(link, settings, observer, figures);
 }
 
 }  // namespace k5::veldra

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
-#include "veldra/worker_observer.h"
+#include "veldra/calibration_math.h"
+#include "worker/worker_observer.h"
 
 namespace k5::veldra {
 
@@ -19,5 +21,18 @@ namespace k5::veldra {
 // in-range readings and the calculated fields are stored back into it as they are reached.
 // Nothing else may use the record while the run is active.
 uint32_t RunCalibration(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer);
+
+// What a calibration run measured and calculated, as far as it got.
+struct CalibrationFigures {
+    std::optional<uint32_t> left;  // a channel's reading, when it was in range
+    std::optional<uint32_t> right;
+    std::optional<uint32_t> coeff0;  // with `calculated`, once step 3 is done
+    std::optional<CalibrationValues> calculated;
+};
+
+// As above, also filling `figures` as the values are reached; the owner reads them once the
+// worker has ended.
+uint32_t RunCalibration(DeviceLink& link, ConfigSettings& settings, WorkerObserver& observer,
+                        CalibrationFigures& figures);
 
 }  // namespace k5::veldra

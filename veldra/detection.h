@@ -4,7 +4,7 @@
 
 #include "devlink/device_link.h"
 #include "veldra/event_codes.h"
-#include "veldra/worker_observer.h"
+#include "worker/worker_observer.h"
 
 namespace k5::veldra {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "veldra/worker_observer.h"
+#include "worker/worker_observer.h"
 
 namespace k5::veldra {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "devlink/device_link.h"
-#include "veldra/worker_observer.h"
+#include "worker/worker_observer.h"
 
 namespace k5::veldra {
 

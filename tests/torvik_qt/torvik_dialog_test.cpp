@@ -14,6 +14,7 @@
 
 #include "devlink/serial_comm.h"
 #include "nesting_boxes.h"
+#include "torvik/control_states.h"
 #include "torvik/result_texts.h"
 #include "torvik/ui/status_dialog.h"
 #include "torvik/ui/user_settings_dialog.h"
@@ -61,6 +62,27 @@ ControlStates Expected(Phase phase) {
             return {false, false, false, false, false, true, true, false, false, "Close", "Stop"};
     }
     return {};
+}
+
+// The window's table as plain logic: the same states from the port and the run alone.
+TEST(TorvikControlStates, FollowFromThePortAndTheRun) {
+    const struct {
+        Phase phase;
+        bool portOpen;
+        bool running;
+    } cases[] = {{Phase::ClosedIdle, false, false},
+                 {Phase::OpenIdle, true, false},
+                 {Phase::Running, true, true}};
+    const auto text = [](std::string_view caption) {
+        return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+    };
+    for (const auto& c : cases) {
+        const torvik::ControlStates s = ControlStatesFor(c.portOpen, c.running);
+        EXPECT_EQ((ControlStates{s.portList, s.openClose, s.testLink, s.userSettings, s.status,
+                                 s.startStop, s.clear, s.burnIn, s.burnIn, text(s.openCaption),
+                                 text(s.startCaption)}),
+                  Expected(c.phase));
+    }
 }
 
 class TorvikWindow : public WindowTest {

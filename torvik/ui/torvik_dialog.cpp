@@ -12,7 +12,6 @@
 #include <QShortcut>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <chrono>
 #include <filesystem>
 #include <string_view>
 
@@ -22,9 +21,10 @@
 #include "qtkit/message_boxes.h"
 #include "serialport/com_port.h"
 #include "torvik/configuration.h"
-#include "torvik/configuration_observer.h"
 #include "torvik/configuration_report.h"
+#include "torvik/control_states.h"
 #include "torvik/result_texts.h"
+#include "torvik/run_reporter.h"
 #include "torvik/service_operations.h"
 #include "torvik/ui/global_hot_key.h"
 #include "torvik/ui/report_location.h"
@@ -55,33 +55,29 @@ QString ToQString(std::string_view text) {
 
 }  // namespace
 
-// Forwards a run's reports to the window's thread without ever waiting for it, so that Stop
-// and closing can join the worker while it is still logging.
-class CTORVIKDlg::RunObserver : public ConfigurationObserver {
+// Hands a run's reports to the window's thread without ever waiting for it, so that Stop and
+// closing can join the worker while it is still logging; the runner calls it on the worker
+// thread. A call still queued when the window goes is dropped with it.
+class CTORVIKDlg::EventSink : public WorkerObserver {
 public:
-    RunObserver(CTORVIKDlg& window, unsigned run) : window_(window), run_(run) {}
+    explicit EventSink(CTORVIKDlg& window) : window_(window) {}
 
-    void AppendLog(std::string_view text) override {
-        if (window_.logRelay_.Push(text)) {
-            QMetaObject::invokeMethod(&window_, &CTORVIKDlg::DrainLog, Qt::QueuedConnection);
-        }
-    }
-
-    void Complete(int resultCode) override {
+    void OnWorkerEvent(const WorkerEvent& event) override {
         CTORVIKDlg* window = &window_;
-        const unsigned run = run_;
         QMetaObject::invokeMethod(
-            window, [window, run, resultCode] { window->OnConfigurationComplete(run, resultCode); },
-            Qt::QueuedConnection);
+            window, [window, event] { window->OnWorkerEvent(event); }, Qt::QueuedConnection);
     }
 
 private:
     CTORVIKDlg& window_;
-    const unsigned run_;
 };
 
 CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
-    : QDialog(parent), boxes_(boxes), reportPath_(options.reportPath) {
+    : QDialog(parent),
+      boxes_(boxes),
+      reportPath_(options.reportPath),
+      sink_(std::make_unique<EventSink>(*this)),
+      runner_(cancel_, *sink_) {
     link_.SetTimeScale(options.timeScale);
 
     SelectAmplifierBaudRate(port_);
@@ -174,22 +170,19 @@ void CTORVIKDlg::BuildControls() {
     connect(burnInOffButton_, &QPushButton::clicked, this, [this] { OnBurnIn(false); });
 }
 
-// The enabled states and captions follow from two facts: whether the port is open and
-// whether a run is active.
 void CTORVIKDlg::ApplyPhase() {
-    const bool open = IsPortOpen();
-    const bool idle = !running_;
-    portList_->setEnabled(idle && !open);
-    openButton_->setEnabled(idle);
-    openButton_->setText(open ? QStringLiteral("Close") : QStringLiteral("Open"));
-    testLinkButton_->setEnabled(idle && open);
-    userSettingsButton_->setEnabled(idle);
-    statusButton_->setEnabled(idle);
-    startButton_->setEnabled(open);
-    startButton_->setText(running_ ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    clearButton_->setEnabled(true);
-    burnInOnButton_->setEnabled(idle);
-    burnInOffButton_->setEnabled(idle);
+    const ControlStates states = ControlStatesFor(IsPortOpen(), running_);
+    portList_->setEnabled(states.portList);
+    openButton_->setEnabled(states.openClose);
+    openButton_->setText(ToQString(states.openCaption));
+    testLinkButton_->setEnabled(states.testLink);
+    userSettingsButton_->setEnabled(states.userSettings);
+    statusButton_->setEnabled(states.status);
+    startButton_->setEnabled(states.startStop);
+    startButton_->setText(ToQString(states.startCaption));
+    clearButton_->setEnabled(states.clear);
+    burnInOnButton_->setEnabled(states.burnIn);
+    burnInOffButton_->setEnabled(states.burnIn);
 }
 
 void CTORVIKDlg::AppendLog(const QString& text) {
@@ -223,16 +216,16 @@ void CTORVIKDlg::OnOpenClose() {
     }
     if (IsPortOpen()) {
         port_.Close();
-        statusLabel_->setText(QStringLiteral("Port Closed"));
+        statusLabel_->setText(ToQString(kPortClosedText));
         statusLabel_->setToolTip({});
     } else {
         port_.SetPortNumber(static_cast<uint8_t>(portList_->currentIndex() + 1));
         if (port_.Open() != 1) {
-            statusLabel_->setText(QStringLiteral("Port error"));
+            statusLabel_->setText(ToQString(kPortErrorText));
             statusLabel_->setToolTip(QString::fromStdString(port_.LastErrorText()));
             return;
         }
-        statusLabel_->setText(QStringLiteral("Port Opened"));
+        statusLabel_->setText(ToQString(kPortOpenedText));
         statusLabel_->setToolTip({});
     }
     ApplyPhase();
@@ -243,7 +236,7 @@ void CTORVIKDlg::OnTestLink() {
         return;
     }
     const bool linked = link_.SendCommand(cmd::kModelQuery, cmd::kModelIsK5, 0) == 1;
-    statusLabel_->setText(linked ? QStringLiteral("Link OK") : QStringLiteral("Link error"));
+    statusLabel_->setText(ToQString(linked ? kLinkOkText : kLinkErrorText));
 }
 
 void CTORVIKDlg::OnUserSettings() {
@@ -271,35 +264,44 @@ void CTORVIKDlg::OnStartStop() {
 }
 
 void CTORVIKDlg::StartRun() {
-    JoinWorker();  // a run that completed on its own has ended or is ending
-    // A Stop that came after the last wait of the previous run left its signal pending; the
-    // new run would take it for its own and end silently at its first pause.
-    cancel_.WaitFor(std::chrono::nanoseconds(0));
+    // The previous run's worker has been joined (by Stop or by its completion), so nothing
+    // it logged is still on the way.
     logRelay_.Take();
     logPane_->clear();
 
     running_ = true;
-    ++run_;
-    observer_ = std::make_unique<RunObserver>(*this, run_);
-    worker_ = std::thread(
-        [this, observer = observer_.get()] { RunConfiguration(link_, settings_, *observer); });
+    // A Stop that came after the last wait of the previous run left no signal: the runner
+    // clears it, and the new run does not take it for its own.
+    runner_.Start([this](WorkerObserver& reporter) {
+        RunReporter observer(logRelay_, reporter);
+        RunConfiguration(link_, settings_, observer);
+    });
     ApplyPhase();
 }
 
 void CTORVIKDlg::StopRun() {
     running_ = false;
-    cancel_.Set();
-    JoinWorker();
+    runner_.Stop();
     DrainLog();  // what the run logged before it saw the cancel comes first
     ApplyPhase();
     AppendLog(ToQString(kCancelledText));
 }
 
-void CTORVIKDlg::JoinWorker() {
-    if (worker_.joinable()) {
-        worker_.join();
+void CTORVIKDlg::OnWorkerEvent(const WorkerEvent& event) {
+    // A run the user stopped, or one before it, has nothing more to say.
+    if (!runner_.Accept(event)) {
+        return;
     }
-    observer_.reset();
+    switch (event.message) {
+        case kMsgLogPending:
+            DrainLog();
+            break;
+        case kMsgConfigurationDone:
+            OnConfigurationComplete(event.param);
+            break;
+        default:
+            break;
+    }
 }
 
 void CTORVIKDlg::DrainLog() {
@@ -363,15 +365,11 @@ void CTORVIKDlg::ResetRegisters() {
     resetting_ = false;
 }
 
-void CTORVIKDlg::OnConfigurationComplete(unsigned run, int resultCode) {
-    // A run the user stopped, or one before it, has nothing more to say.
-    if (!running_ || run != run_) {
-        return;
-    }
+void CTORVIKDlg::OnConfigurationComplete(int resultCode) {
     if (resultCode < kResultSuccess || resultCode > kLastResultCode) {
         return;
     }
-    JoinWorker();  // completing was the worker's last act
+    runner_.Finish();  // completing was the worker's last act
     DrainLog();
     if (resultCode == kResultSuccess) {
         const qtkit::MessageAnswer answer =
@@ -414,11 +412,8 @@ void CTORVIKDlg::SaveReport() {
 }
 
 void CTORVIKDlg::ShutDown() {
-    if (running_) {
-        running_ = false;
-        cancel_.Set();
-    }
-    JoinWorker();
+    running_ = false;
+    runner_.Stop();
     if (IsPortOpen()) {
         port_.Close();
     }

@@ -3,13 +3,14 @@
 #include <QDialog>
 #include <QString>
 #include <memory>
-#include <thread>
 
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
 #include "serialport/cancel_event.h"
 #include "torvik/log_relay.h"
+#include "worker/worker_observer.h"
+#include "worker/worker_runner.h"
 
 class QComboBox;
 class QLabel;
@@ -68,7 +69,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    class RunObserver;
+    class EventSink;
 
     void BuildControls();
     void ApplyPhase();
@@ -85,9 +86,11 @@ private:
 
     void StartRun();
     void StopRun();
-    void JoinWorker();
+    // A run's report, delivered on the window's thread; reports of a run that was stopped or
+    // has completed are dropped.
+    void OnWorkerEvent(const WorkerEvent& event);
     void DrainLog();
-    void OnConfigurationComplete(unsigned run, int resultCode);
+    void OnConfigurationComplete(int resultCode);
     void SaveReport();
     void ShutDown();
 
@@ -99,12 +102,13 @@ private:
     DeviceLink link_{port_, cancel_};
     ConfigSettings settings_;
 
+    // The running phase: from Start until Stop or the end of the completion handling, which
+    // outlasts the worker by the save question.
     bool running_ = false;
     bool resetting_ = false;  // a register reset and its result box are under way
-    unsigned run_ = 0;        // numbers the runs, so a late completion finds its own run over
-    std::thread worker_;
     LogRelay logRelay_;
-    std::unique_ptr<RunObserver> observer_;
+    std::unique_ptr<EventSink> sink_;
+    WorkerRunner runner_;
 
     QComboBox* portList_ = nullptr;
     QPushButton* openButton_ = nullptr;

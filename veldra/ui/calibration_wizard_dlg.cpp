@@ -13,6 +13,7 @@
 #include "veldra/calibration.h"
 #include "veldra/event_codes.h"
 #include "veldra/frame_reaction.h"
+#include "veldra/page_flow.h"
 #include "veldra/page_texts.h"
 #include "veldra/ui/calibration_page.h"
 #include "veldra/ui/com_port_page.h"
@@ -37,14 +38,6 @@ const QRect kPictureUnits(295, 5, 37, 32);
 const QRect kUpperLineUnits(6, 45, 325, 1);
 const QRect kPageUnits(5, 45, 330, 165);
 const QRect kLowerLineUnits(7, 215, 325, 1);
-
-constexpr unsigned kWelcome = 1;
-constexpr unsigned kPortSelection = 3;
-constexpr unsigned kDetection = 4;
-constexpr unsigned kWarmUp = 5;
-constexpr unsigned kCalibration = 6;
-
-constexpr int kAllButtons = kButtonPrevious | kButtonNext | kButtonExit;
 
 QString FromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -88,7 +81,7 @@ CCalibrationWizardDlg::CCalibrationWizardDlg(qtkit::MessageBoxes& boxes, WizardO
                    Qt::WindowCloseButtonHint);
     setFont(qtkit::SansFont(kFontPoints));
     BuildControls();
-    ShowPage(kWelcome, true);
+    ShowPage(kPageWelcome, true);
 }
 
 CCalibrationWizardDlg::~CCalibrationWizardDlg() {
@@ -178,16 +171,10 @@ void CCalibrationWizardDlg::ShowPage(unsigned index, bool apply) {
         entered->Enter();
     }
 
-    int mask = kAllButtons;
-    if (index >= kPageCount) {
-        curPage_ = kPageCount;
-        mask = kButtonPrevious | kButtonExit;
-    } else if (index <= 1) {
-        curPage_ = 1;
-        mask = kButtonNext | kButtonExit;
-    }
+    const ShownPage shown = ShowingPage(index, curPage_);
+    curPage_ = shown.current;
     if (apply) {
-        EnableButtons(mask);
+        EnableButtons(shown.buttons);
     }
 }
 
@@ -203,45 +190,30 @@ int CCalibrationWizardDlg::ButtonMask() const {
 }
 
 void CCalibrationWizardDlg::OnNext() {
-    unsigned n = curPage_;
-    if (n != kWarmUp) {
-        curPage_ = ++n;
+    const NextStep step = NextFrom(curPage_, warmedUp_);
+    curPage_ = step.page;
+    if (step.buttons) {
+        EnableButtons(*step.buttons);
     }
-    if (n == kDetection) {
-        EnableButtons(kButtonExit);
+    if (step.takeSelectedPort) {
         comPort_ = comPortPage_->GetSelectedPort();
-        StartWorker(Worker::Detection);
-        ShowPage(kDetection, false);
-    } else if (n == kWarmUp) {
-        // Leaving the detection page, or Next after a cancelled warm-up.
-        if (warmedUp_) {
-            EnableButtons(kButtonExit);
-            StartWorker(Worker::Calibration);
-            ShowPage(kCalibration, false);
-        } else {
-            EnableButtons(0);
-            StartWorker(Worker::WarmUp);
-            ShowPage(kWarmUp, false);
-        }
-    } else {
-        ShowPage(n, true);
     }
+    if (step.worker != WizardWorker::None) {
+        StartWorker(step.worker);
+    }
+    ShowPage(step.page, !step.buttons);
 }
 
 void CCalibrationWizardDlg::OnPrevious() {
     if (IsPortOpen()) {
         wizard_.Port().Close();
     }
-    // From the warm-up and the calibration the way back is the preparation page.
-    if (curPage_ == kWarmUp || curPage_ == kCalibration) {
-        curPage_ = kPortSelection;
-    }
-    --curPage_;
+    curPage_ = PreviousFrom(curPage_);
     ShowPage(curPage_, true);
 }
 
 void CCalibrationWizardDlg::OnCancel() {
-    if (curPage_ == kWarmUp && worker_ == Worker::WarmUp && runner_.Running()) {
+    if (curPage_ == kPageWarmUp && worker_ == WizardWorker::WarmUp && runner_.Running()) {
         const uint64_t asked = runner_.CurrentRun();
         const qtkit::MessageAnswer answer =
             boxes_.Show(this, {FromView(kConfirmCancelCaption), FromView(kConfirmCancelWarmUp),
@@ -270,7 +242,7 @@ void CCalibrationWizardDlg::OnCancel() {
 
 void CCalibrationWizardDlg::StopWorker() {
     runner_.Stop();
-    worker_ = Worker::None;
+    worker_ = WizardWorker::None;
 }
 
 void CCalibrationWizardDlg::MuteAmplifier() {
@@ -294,10 +266,10 @@ void CCalibrationWizardDlg::OnWarmUpEvent(uint32_t code) {
     React(WorkerEvent{kMsgWarmUpEvent, code, 0, 0});
 }
 
-void CCalibrationWizardDlg::StartWorker(Worker worker) {
+void CCalibrationWizardDlg::StartWorker(WizardWorker worker) {
     worker_ = worker;
     switch (worker) {
-        case Worker::Detection: {
+        case WizardWorker::Detection: {
             const DetectionRequest request{static_cast<unsigned>(comPort_ > 0 ? comPort_ : 0),
                                            warmedUp_, options_.portExists};
             runner_.Start([this, request](WorkerObserver& reporter) {
@@ -305,16 +277,16 @@ void CCalibrationWizardDlg::StartWorker(Worker worker) {
             });
             break;
         }
-        case Worker::WarmUp:
+        case WizardWorker::WarmUp:
             runner_.Start(
                 [this](WorkerObserver& reporter) { RunWarmUp(wizard_.Link(), reporter); });
             break;
-        case Worker::Calibration:
+        case WizardWorker::Calibration:
             runner_.Start([this](WorkerObserver& reporter) {
                 RunCalibration(wizard_.Link(), calib_, reporter);
             });
             break;
-        case Worker::None:
+        case WizardWorker::None:
             break;
     }
 }
@@ -327,7 +299,7 @@ void CCalibrationWizardDlg::React(const WorkerEvent& event) {
     const FrameReaction reaction = ReactionTo(event);
     if (reaction.endWorker) {
         runner_.Finish();
-        worker_ = Worker::None;
+        worker_ = WizardWorker::None;
     }
     if (reaction.mute) {
         MuteAmplifier();
@@ -382,7 +354,8 @@ void CCalibrationWizardDlg::Forward(const WorkerEvent& event) {
 // warm-up or calibration broken off leaves the amplifier in its test state with the tone on,
 // so it is turned down and muted before the port closes.
 void CCalibrationWizardDlg::ShutDown() {
-    const bool amplifierInTestState = worker_ == Worker::WarmUp || worker_ == Worker::Calibration;
+    const bool amplifierInTestState =
+        worker_ == WizardWorker::WarmUp || worker_ == WizardWorker::Calibration;
     StopWorker();
     if (amplifierInTestState) {
         MuteAmplifier();

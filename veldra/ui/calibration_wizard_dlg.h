@@ -7,10 +7,11 @@
 
 #include "devlink/config_settings.h"
 #include "veldra/detection.h"
+#include "veldra/page_flow.h"
 #include "veldra/warm_up_page_model.h"
 #include "veldra/wizard_link.h"
-#include "veldra/worker_observer.h"
-#include "veldra/worker_runner.h"
+#include "worker/worker_observer.h"
+#include "worker/worker_runner.h"
 
 class QLabel;
 class QPushButton;
@@ -46,7 +47,7 @@ class CCalibrationWizardDlg : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr unsigned kPageCount = 6;
+    static constexpr unsigned kPageCount = veldra::kPageCount;
 
     explicit CCalibrationWizardDlg(qtkit::MessageBoxes& boxes, WizardOptions options = {},
                                    QWidget* parent = nullptr);
@@ -107,10 +108,9 @@ protected:
 
 private:
     class EventSink;
-    enum class Worker { None, Detection, WarmUp, Calibration };
 
     void BuildControls();
-    void StartWorker(Worker worker);
+    void StartWorker(WizardWorker worker);
     void React(const WorkerEvent& event);
     void Forward(const WorkerEvent& event);
     void ShutDown();
@@ -122,7 +122,7 @@ private:
     ConfigSettings calib_;
     std::unique_ptr<EventSink> sink_;
     WorkerRunner runner_;
-    Worker worker_ = Worker::None;
+    WizardWorker worker_ = WizardWorker::None;
 
     unsigned curPage_ = 0;
     int comPort_ = 0;

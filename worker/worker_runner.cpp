@@ -1,9 +1,9 @@
-#include "veldra/worker_runner.h"
+#include "worker/worker_runner.h"
 
 #include <chrono>
 #include <utility>
 
-namespace k5::veldra {
+namespace k5 {
 
 // What a worker reports through: open until the run is stopped.
 class WorkerRunner::Gate : public WorkerObserver {
@@ -114,4 +114,4 @@ void WorkerRunner::JoinThread() {
     }
 }
 
-}  // namespace k5::veldra
+}  // namespace k5

@@ -1,38 +1,40 @@
-#include "cli/wizard_event_queue.h"
+#include "worker/worker_event_queue.h"
 
-#include "veldra/event_codes.h"
+#include <utility>
 
-namespace k5::cli {
+namespace k5 {
 
-void WizardEventQueue::OnWorkerEvent(const veldra::WorkerEvent& event) {
+WorkerEventQueue::WorkerEventQueue(FinalReport isFinal) : isFinal_(std::move(isFinal)) {}
+
+void WorkerEventQueue::OnWorkerEvent(const WorkerEvent& event) {
     {
         std::lock_guard lock(mutex_);
         events_.push_back(event);
-        if (event.message == veldra::kMsgCalibProgress && veldra::IsFinalCalibCode(event.code)) {
-            calibrationEnded_ = true;
+        if (isFinal_ && isFinal_(event)) {
+            finalReported_ = true;
         }
     }
     changed_.notify_all();
 }
 
-void WizardEventQueue::Interrupt() {
+void WorkerEventQueue::Interrupt() {
     {
         std::lock_guard lock(mutex_);
         interrupted_ = true;
-        if (!calibrationEnded_) {
-            stoppedBeforeCalibrationEnded_ = true;
+        if (!finalReported_) {
+            stoppedBeforeFinalReport_ = true;
         }
     }
     changed_.notify_all();
 }
 
-bool WizardEventQueue::StoppedBeforeCalibrationEnded() {
+bool WorkerEventQueue::StoppedBeforeFinalReport() {
     std::lock_guard lock(mutex_);
-    return stoppedBeforeCalibrationEnded_;
+    return stoppedBeforeFinalReport_;
 }
 
-WizardEventQueue::Wake WizardEventQueue::WaitUntil(std::optional<Clock::time_point> deadline,
-                                                   veldra::WorkerEvent& event) {
+WorkerEventQueue::Wake WorkerEventQueue::WaitUntil(std::optional<Clock::time_point> deadline,
+                                                   WorkerEvent& event) {
     std::unique_lock lock(mutex_);
     auto ready = [this] { return interrupted_ || !events_.empty(); };
     if (deadline) {
@@ -51,4 +53,4 @@ WizardEventQueue::Wake WizardEventQueue::WaitUntil(std::optional<Clock::time_poi
     return Wake::Event;
 }
 
-}  // namespace k5::cli
+}  // namespace k5

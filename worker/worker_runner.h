@@ -7,15 +7,16 @@
 #include <thread>
 
 #include "serialport/cancel_event.h"
-#include "veldra/worker_observer.h"
+#include "worker/worker_observer.h"
 
-namespace k5::veldra {
+namespace k5 {
 
-// Starts, stops and ends the wizard's one worker thread, and keeps a stopped worker's
-// reports away from whatever runs next.
+// Starts, stops and ends a window's one worker thread, and keeps a stopped worker's reports
+// away from whatever runs next. The wizard's frame, the configuration tool's window and
+// k5ctl's wizard commands each run their workers through one.
 //
 // Every run gets its own id and its own reporting gate. The worker reports through the gate,
-// which stamps each event with the run id and passes it to the sink (the frame's queued
+// which stamps each event with the run id and passes it to the sink (the window's queued
 // call) under the gate's lock. Stop() closes the gate under that lock before it sets the
 // cancel event and joins the thread, so a stopped run posts nothing more: the error that a
 // warm-up command broken off by the stop would report is never sent. An event the worker
@@ -24,7 +25,7 @@ namespace k5::veldra {
 //
 // A final report is acted on only after Finish() has joined the worker that sent it.
 //
-// Start, Stop and Finish belong to the thread that owns the frame (the user-interface
+// Start, Stop and Finish belong to the thread that owns the window (the user-interface
 // thread); Accept, Running and CurrentRun may be asked from any thread. The sink is called on
 // the worker thread, with the gate locked: it must hand the event on without waiting for the
 // owner and must not call back into the runner.
@@ -74,4 +75,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace k5::veldra
+}  // namespace k5

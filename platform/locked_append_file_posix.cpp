@@ -3,20 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
 
-#include "cli/append_file.h"
+#include "platform/locked_append_file.h"
+#include "platform/os_error.h"
+#include "platform/unique_fd_posix.h"
 
-namespace k5::cli {
+namespace k5 {
 
 namespace {
 
-std::string ErrnoText(int error) {
-    return std::strerror(error);
-}
-
-// A write lock on the whole file, present and future bytes alike.
+// A lock on the whole file, present and future bytes alike.
 struct flock WholeFile(short type) {
     struct flock lock {};
     lock.l_type = type;
@@ -31,11 +28,11 @@ bool HeldElsewhere(int error) {
     return error == EACCES || error == EAGAIN;
 }
 
-// Waits for the lock in short naps: the signals that stop a run are taken by the interrupt
-// watch's thread, so a waiting F_SETLKW could not be broken off, and a station that crashed
-// while holding a lock on a network file system may keep it for minutes.
+// Waits for the lock in short naps: the signals that stop a k5ctl run are taken by its
+// interrupt watch's thread, so a waiting F_SETLKW could not be broken off, and a station that
+// crashed while holding a lock on a network file system may keep it for minutes.
 std::optional<std::string> LockWholeFile(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + AppendFile::kLockWait;
+    const auto deadline = std::chrono::steady_clock::now() + LockedAppendFile::kLockWait;
     for (;;) {
         struct flock lock = WholeFile(F_WRLCK);
         if (fcntl(fd, F_SETLK, &lock) == 0) {
@@ -50,7 +47,7 @@ std::optional<std::string> LockWholeFile(int fd) {
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return "another program has kept the file locked for " +
-                   std::to_string(AppendFile::kLockWait.count()) + " s";
+                   std::to_string(LockedAppendFile::kLockWait.count()) + " s";
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -63,52 +60,53 @@ void Unlock(int fd) {
 
 }  // namespace
 
-struct AppendFile::Native {
-    int fd = -1;
+struct LockedAppendFile::Native {
+    UniqueFd fd;
 };
 
-AppendFile::AppendFile(std::filesystem::path path, std::unique_ptr<Native> native)
-    : path_(std::move(path)), native_(std::move(native)) {}
+LockedAppendFile::LockedAppendFile(std::filesystem::path path, LockedAppendRules rules,
+                                   std::unique_ptr<Native> native)
+    : path_(std::move(path)), rules_(rules), native_(std::move(native)) {}
 
-AppendFile::~AppendFile() {
-    close(native_->fd);
-}
+LockedAppendFile::~LockedAppendFile() = default;
 
-std::unique_ptr<AppendFile> AppendFile::Open(const std::filesystem::path& path,
-                                             std::string& error) {
+std::unique_ptr<LockedAppendFile> LockedAppendFile::Open(const std::filesystem::path& path,
+                                                         std::string& error,
+                                                         LockedAppendRules rules) {
     // Read access too, to see whether the file ends its last line. O_NONBLOCK keeps a FIFO
-    // planted under the name from blocking the open; it is refused just below.
-    const int fd =
-        open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = errno == ELOOP ? "it is a symbolic link" : ErrnoText(errno);
+    // planted under the name from blocking the open.
+    const int flags = O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC |
+                      (rules.regularFileOnly ? O_NOFOLLOW : 0);
+    UniqueFd fd(open(path.c_str(), flags, 0666));
+    if (!fd) {
+        error =
+            rules.regularFileOnly && errno == ELOOP ? "it is a symbolic link" : ErrnoText(errno);
         return nullptr;
     }
-    auto native = std::make_unique<Native>();
-    native->fd = fd;
-    std::unique_ptr<AppendFile> file(new AppendFile(path, std::move(native)));
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
+    if (fstat(fd.Get(), &info) != 0) {
         error = ErrnoText(errno);
         return nullptr;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (rules.regularFileOnly && !S_ISREG(info.st_mode)) {
         error = "not a regular file";
         return nullptr;
     }
     // A file system that keeps no locks (NFSv3 without lockd) is refused now rather than
     // after the run; a lock that another station holds for a moment is no obstacle here.
     struct flock probe = WholeFile(F_WRLCK);
-    if (fcntl(fd, F_SETLK, &probe) != 0 && !HeldElsewhere(errno)) {
+    if (fcntl(fd.Get(), F_SETLK, &probe) != 0 && !HeldElsewhere(errno)) {
         error = "cannot lock the file: " + ErrnoText(errno);
         return nullptr;
     }
-    Unlock(fd);
-    return file;
+    Unlock(fd.Get());
+    auto native = std::make_unique<Native>();
+    native->fd = std::move(fd);
+    return std::unique_ptr<LockedAppendFile>(new LockedAppendFile(path, rules, std::move(native)));
 }
 
-std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLine) {
-    const int fd = native_->fd;
+std::optional<std::string> LockedAppendFile::Append(std::string_view text, bool ownLine) {
+    const int fd = native_->fd.Get();
     if (std::optional<std::string> failure = LockWholeFile(fd)) {
         return failure;
     }
@@ -131,8 +129,10 @@ std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLin
         written = write(fd, data.data(), data.size());
     } while (written < 0 && errno == EINTR);
     int error = written < 0 ? errno : 0;
-    // A network file system may report a full disk or quota only when the data is flushed.
-    if (static_cast<size_t>(written) == data.size() && fdatasync(fd) != 0) {
+    // A network file system may report a full disk or quota only when the data is flushed;
+    // only a regular file has data on a disk to flush.
+    if (static_cast<size_t>(written) == data.size() && S_ISREG(info.st_mode) &&
+        fdatasync(fd) != 0) {
         error = errno;
         written = -1;
     }
@@ -141,7 +141,7 @@ std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLin
         failure = written < 0 ? ErrnoText(error)
                               : "short write (" + std::to_string(written) + " of " +
                                     std::to_string(data.size()) + " bytes)";
-        if (ftruncate(fd, size) != 0) {
+        if (rules_.cutBackShortWrite && ftruncate(fd, size) != 0) {
             *failure += "; the partial text could not be removed: " + ErrnoText(errno);
         }
     }
@@ -149,4 +149,4 @@ std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLin
     return failure;
 }
 
-}  // namespace k5::cli
+}  // namespace k5

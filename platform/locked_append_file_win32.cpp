@@ -2,15 +2,12 @@
 
 #include <chrono>
 
-#include "cli/append_file.h"
+#include "platform/locked_append_file.h"
+#include "platform/os_error.h"
 
-namespace k5::cli {
+namespace k5 {
 
 namespace {
-
-std::string ErrorText(DWORD error) {
-    return "error " + std::to_string(error);
-}
 
 OVERLAPPED At(LONGLONG offset) {
     OVERLAPPED at{};
@@ -37,46 +34,48 @@ void Unlock(HANDLE file) {
 
 }  // namespace
 
-struct AppendFile::Native {
+struct LockedAppendFile::Native {
     HANDLE file = INVALID_HANDLE_VALUE;
 };
 
-AppendFile::AppendFile(std::filesystem::path path, std::unique_ptr<Native> native)
-    : path_(std::move(path)), native_(std::move(native)) {}
+LockedAppendFile::LockedAppendFile(std::filesystem::path path, LockedAppendRules rules,
+                                   std::unique_ptr<Native> native)
+    : path_(std::move(path)), rules_(rules), native_(std::move(native)) {}
 
-AppendFile::~AppendFile() {
+LockedAppendFile::~LockedAppendFile() {
     CloseHandle(native_->file);
 }
 
-std::unique_ptr<AppendFile> AppendFile::Open(const std::filesystem::path& path,
-                                             std::string& error) {
+std::unique_ptr<LockedAppendFile> LockedAppendFile::Open(const std::filesystem::path& path,
+                                                         std::string& error,
+                                                         LockedAppendRules rules) {
     // Read access too, to see whether the file ends its last line; write access (not append
     // only) so that a short write can be cut back.
     const HANDLE handle =
         CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = "cannot open the file (" + ErrorText(GetLastError()) + ")";
+        error = SystemErrorText(GetLastError());
         return nullptr;
     }
     auto native = std::make_unique<Native>();
     native->file = handle;
-    std::unique_ptr<AppendFile> file(new AppendFile(path, std::move(native)));
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    std::unique_ptr<LockedAppendFile> file(new LockedAppendFile(path, rules, std::move(native)));
+    if (rules.regularFileOnly && GetFileType(handle) != FILE_TYPE_DISK) {
         error = "not a regular file";
         return nullptr;
     }
     return file;
 }
 
-std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLine) {
+std::optional<std::string> LockedAppendFile::Append(std::string_view text, bool ownLine) {
     const HANDLE file = native_->file;
     // Another station's lock lasts one write; a short nap between tries.
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     DWORD error = 0;
     while (!LockWholeFile(file, error)) {
         if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
-            return "cannot lock the file (" + ErrorText(error) + ")";
+            return "cannot lock the file: " + SystemErrorText(error);
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return "another program has kept the file locked for " +
@@ -88,7 +87,7 @@ std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLin
     if (!GetFileSizeEx(file, &size)) {
         error = GetLastError();
         Unlock(file);
-        return ErrorText(error);
+        return SystemErrorText(error);
     }
     std::string data;
     if (ownLine && size.QuadPart > 0) {
@@ -110,16 +109,17 @@ std::optional<std::string> AppendFile::Append(std::string_view text, bool ownLin
     }
     std::optional<std::string> failure;
     if (error != 0 || written != data.size()) {
-        failure = error != 0 ? "write failed (" + ErrorText(error) + ")"
+        failure = error != 0 ? SystemErrorText(error)
                              : "short write (" + std::to_string(written) + " of " +
                                    std::to_string(data.size()) + " bytes)";
-        if (!SetFilePointerEx(file, size, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        if (rules_.cutBackShortWrite &&
+            (!SetFilePointerEx(file, size, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
             *failure +=
-                "; the partial text could not be removed (" + ErrorText(GetLastError()) + ")";
+                "; the partial text could not be removed: " + SystemErrorText(GetLastError());
         }
     }
     Unlock(file);
     return failure;
 }
 
-}  // namespace k5::cli
+}  // namespace k5

@@ -1,18 +1,24 @@
-#include "veldra/worker_runner.h"
+#include "worker/worker_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "veldra/event_codes.h"
-#include "wizard_fixture.h"
+#include "tests/worker/recording_observer.h"
 
-namespace k5::veldra {
+namespace k5 {
 namespace {
 
 using namespace std::chrono_literals;
 using test::RecordingObserver;
+
+// A worker's reports: one message with a start, an error, a tick and a final code.
+constexpr uint32_t kMsgProgress = 0x502;
+constexpr uint32_t kStarted = 16;
+constexpr uint32_t kError = 14;
+constexpr uint32_t kTick = 13;
+constexpr uint32_t kComplete = 12;
 
 TEST(WorkerRunner, StoppedRunPostsNothingMore) {
     CancelEvent cancel;
@@ -20,26 +26,26 @@ TEST(WorkerRunner, StoppedRunPostsNothingMore) {
     WorkerRunner runner(cancel, sink);
     bool stopSeen = false;
     const uint64_t run = runner.Start([&](WorkerObserver& reporter) {
-        reporter.OnWorkerEvent({kMsgWarmUpEvent, kWarmUpRunning, 0});
+        reporter.OnWorkerEvent({kMsgProgress, kStarted, 0});
         // Stands for a command that the stop breaks off and that then reports its failure.
         (void)cancel.WaitFor(30s);
         stopSeen = reporter.StopRequested();
-        reporter.OnWorkerEvent({kMsgWarmUpEvent, kWarmUpError, 0});
+        reporter.OnWorkerEvent({kMsgProgress, kError, 0});
     });
-    ASSERT_TRUE(sink.WaitForCode(kWarmUpRunning, 5s));
+    ASSERT_TRUE(sink.WaitForCode(kStarted, 5s));
     EXPECT_TRUE(runner.Running());
     runner.Stop();
     EXPECT_FALSE(runner.Running());
     EXPECT_TRUE(stopSeen);
-    EXPECT_EQ(sink.Events(), (std::vector<WorkerEvent>{{kMsgWarmUpEvent, kWarmUpRunning, 0, run}}));
+    EXPECT_EQ(sink.Events(), (std::vector<WorkerEvent>{{kMsgProgress, kStarted, 0, run}}));
 }
 
 TEST(WorkerRunner, AcceptsOnlyTheCurrentRunAndLeavesNoSignalForTheNext) {
     CancelEvent cancel;
     RecordingObserver sink;
     WorkerRunner runner(cancel, sink);
-    runner.Start([](WorkerObserver& r) { r.OnWorkerEvent({kMsgWarmUpEvent, kWarmUpError, 0}); });
-    ASSERT_TRUE(sink.WaitForCode(kWarmUpError, 5s));
+    runner.Start([](WorkerObserver& r) { r.OnWorkerEvent({kMsgProgress, kError, 0}); });
+    ASSERT_TRUE(sink.WaitForCode(kError, 5s));
     const WorkerEvent first = sink.Events().back();
     EXPECT_TRUE(runner.Accept(first));
     runner.Stop();  // the worker had already ended: nobody consumes this stop's signal
@@ -50,13 +56,13 @@ TEST(WorkerRunner, AcceptsOnlyTheCurrentRunAndLeavesNoSignalForTheNext) {
     bool cancelledAtOnce = true;
     runner.Start([&](WorkerObserver& r) {
         cancelledAtOnce = cancel.WaitFor(0ms);
-        r.OnWorkerEvent({kMsgCalibProgress, kCalibComplete, 0});
+        r.OnWorkerEvent({kMsgProgress, kComplete, 0});
     });
-    ASSERT_TRUE(sink.WaitForCode(kCalibComplete, 5s));
+    ASSERT_TRUE(sink.WaitForCode(kComplete, 5s));
     const WorkerEvent second = sink.Events().back();
     EXPECT_NE(second.run, first.run);
     EXPECT_TRUE(runner.Accept(second));
-    EXPECT_FALSE(runner.Accept({kMsgCalibProgress, kCalibComplete, 0, 0}));
+    EXPECT_FALSE(runner.Accept({kMsgProgress, kComplete, 0, 0}));
     runner.Finish();  // its final report handled
     EXPECT_FALSE(runner.Accept(second));
     EXPECT_FALSE(cancelledAtOnce);
@@ -69,17 +75,17 @@ TEST(WorkerRunner, StartingAnotherRunSupersedesTheFirst) {
     RecordingObserver sink;
     WorkerRunner runner(cancel, sink);
     auto reportOnce = [](uint32_t code) {
-        return [code](WorkerObserver& r) { r.OnWorkerEvent({kMsgCalibProgress, code, 0}); };
+        return [code](WorkerObserver& r) { r.OnWorkerEvent({kMsgProgress, code, 0}); };
     };
-    const uint64_t first = runner.Start(reportOnce(kCalibTick));
-    ASSERT_TRUE(sink.WaitForCode(kCalibTick, 5s));
+    const uint64_t first = runner.Start(reportOnce(kTick));
+    ASSERT_TRUE(sink.WaitForCode(kTick, 5s));
     const WorkerEvent fromFirst = sink.Events().back();
     EXPECT_EQ(fromFirst.run, first);
     EXPECT_TRUE(runner.Accept(fromFirst));
 
-    const uint64_t second = runner.Start(reportOnce(kCalibComplete));
+    const uint64_t second = runner.Start(reportOnce(kComplete));
     EXPECT_NE(second, first);
-    ASSERT_TRUE(sink.WaitForCode(kCalibComplete, 5s));
+    ASSERT_TRUE(sink.WaitForCode(kComplete, 5s));
     const WorkerEvent fromSecond = sink.Events().back();
     EXPECT_EQ(fromSecond.run, second);
     EXPECT_FALSE(runner.Accept(fromFirst));
@@ -99,11 +105,11 @@ TEST(WorkerRunner, FinishReturnsOnlyOnceTheReportingWorkerHasEnded) {
     WorkerRunner runner(cancel, sink);
     std::atomic<bool> ended{false};
     runner.Start([&](WorkerObserver& r) {
-        r.OnWorkerEvent({kMsgCalibProgress, kCalibComplete, 0});
+        r.OnWorkerEvent({kMsgProgress, kComplete, 0});
         std::this_thread::sleep_for(100ms);  // still on its way out
         ended = true;
     });
-    ASSERT_TRUE(sink.WaitForCode(kCalibComplete, 5s));
+    ASSERT_TRUE(sink.WaitForCode(kComplete, 5s));
     EXPECT_TRUE(runner.Accept(sink.Events().back()));
     runner.Finish();
     EXPECT_TRUE(ended);
@@ -112,4 +118,4 @@ TEST(WorkerRunner, FinishReturnsOnlyOnceTheReportingWorkerHasEnded) {
 }
 
 }  // namespace
-}  // namespace k5::veldra
+}  // namespace k5

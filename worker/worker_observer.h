@@ -2,21 +2,22 @@
 
 #include <cstdint>
 
-namespace k5::veldra {
+namespace k5 {
 
-// One report of a worker, as the frame's window receives it.
+// One report of a worker, as the window that started it receives it: a message number and
+// its two parameters, as the program defines them.
 struct WorkerEvent {
-    uint32_t message = 0;  // kMsgDetectDone, kMsgCalibProgress or kMsgWarmUpEvent
-    uint32_t code = 0;     // wParam
-    int32_t param = 0;     // lParam
-    uint64_t run = 0;      // the worker run that sent it; 0 outside a WorkerRunner
+    uint32_t message = 0;
+    uint32_t code = 0;  // wParam
+    int32_t param = 0;  // lParam
+    uint64_t run = 0;   // the worker run that sent it; 0 outside a WorkerRunner
 
     friend bool operator==(const WorkerEvent&, const WorkerEvent&) = default;
 };
 
-// Where a worker reports. The worker calls it on its own thread: the frame forwards each
+// Where a worker reports. The worker calls it on its own thread: a window forwards each
 // event to its user-interface thread with a queued call and never makes the worker wait;
-// a command-line program may act on it directly.
+// a command-line program may act on it directly or queue it (WorkerEventQueue).
 class WorkerObserver {
 public:
     virtual ~WorkerObserver() = default;
@@ -28,4 +29,4 @@ public:
     virtual bool StopRequested() const { return false; }
 };
 
-}  // namespace k5::veldra
+}  // namespace k5
