@@ -21,13 +21,11 @@ if [ "$lintian_status" -ne 0 ]; then
   exit 1
 fi
 
+# shellcheck source=scripts/lib/k5sim.sh
+source scripts/lib/k5sim.sh
 root=$(mktemp -d)
-sim_pid=""
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  k5_stop_sim
   rm -rf "$root"
 }
 trap cleanup EXIT
@@ -64,14 +62,8 @@ for program in k5ctl k5sim torvik veldra; do
   esac
 done
 
-simout="$root/k5sim.out"
-"$bin/k5sim" --link "$root/k5" >"$simout" &
-sim_pid=$!
-for _ in $(seq 50); do
-  [ -s "$simout" ] && break
-  sleep 0.1
-done
-[ -s "$simout" ] || { echo "the unpacked k5sim did not start" >&2; exit 1; }
+k5_start_sim "$bin/k5sim" "$root/k5" "$root/k5sim.out" "$root/k5sim.err" ||
+  { echo "the unpacked k5sim did not start" >&2; exit 1; }
 status=0
 "$bin/k5ctl" --device "$root/k5" configure >"$root/configure.log" || status=$?
 if [ "$status" -ne 0 ] || ! grep -q '^REG STMAX = ' "$root/configure.log"; then

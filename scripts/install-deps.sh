@@ -8,6 +8,7 @@ packages=(
   ccache                       # rebuilds on a machine that has built the kit before
   clang libclang-rt-14-dev   # libFuzzer targets
   clang-format
+  shellcheck                   # the scripts, checked by the test command
   libgtest-dev libgmock-dev
   nlohmann-json3-dev           # k5ctl's JSON Lines production record
   qt6-base-dev                 # the configuration tool's windows

@@ -4,6 +4,7 @@
 # says so and runs the detection and calibration headless with k5ctl instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/common.sh
 source scripts/lib/common.sh
 
 build_default

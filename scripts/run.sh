@@ -5,6 +5,7 @@
 # passed on to 'k5ctl configure' (see 'build/default/cli/k5ctl --help').
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/common.sh
 source scripts/lib/common.sh
 
 build_default

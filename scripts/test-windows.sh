@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build and its tests: builds the native k5sim the tests talk to, cross-builds
-# the windows preset with mingw-w64, and runs its tests under Wine with one persistent
-# wineserver for the whole run (about 0.05 s per program start instead of 3 s). Every Wine
-# and simulator process the tests start is ended by its pid before ctest returns.
+# the windows preset with mingw-w64 and its zip, and runs its tests under Wine with one
+# persistent wineserver for the whole run (about 0.05 s per program start instead of 3 s),
+# the GUI scenarios among them. Every Wine, simulator and display process the tests start is
+# ended by its pid before ctest returns.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,18 +11,18 @@ scripts/install-deps.sh
 . scripts/lib/ccache.sh
 
 echo "=== windows build (mingw-w64, tests under Wine)"
+# The native programs the tests under Wine talk to: the simulated K5 and the reader of its
+# trace.
 cmake --preset default >/dev/null
-cmake --build --preset default --target k5sim
+cmake --build --preset default --target k5sim register_trace_check
 # Qt for Windows in its cache folder, for torvik.exe and veldra.exe: unpacked from
 # ../shared/qt-windows when that is there, otherwise built once from Debian's sources.
 scripts/qt-windows.sh >/dev/null
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-
-# ctest starts the persistent wineserver before the first test and ends it, with every Wine
-# and simulator process, after the last.
-ctest --preset windows "$@"
-cmake --build --preset windows --target package
+# Configure, build, pack the zip, then ctest: the tests under Wine, the desktop programs
+# clicked through on a virtual display and the zip's programs started. ctest starts the
+# persistent wineserver and the display before the first test that needs them and ends
+# them, with every Wine and simulator process, after the last.
+cmake --workflow --preset windows
 # The zip holds the programs and the README at its top, and nothing of the build.
 zip="build/windows/package/k5kit-$(sed -n 's/^project(k5kit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip"
 python3 - "$zip" <<'PY'
@@ -32,8 +33,3 @@ assert "k5ctl.exe" in top and "README.txt" in top, top
 assert len(names) < 200, f"{len(names)} files: the zip holds more than the programs"
 print(f"{sys.argv[1]}: {', '.join(top)}")
 PY
-# The desktop programs under Wine on a virtual display, clicked through and photographed, and
-# started once more from the unpacked zip.
-if [ -f build/windows/torvik/torvik.exe ]; then
-  scripts/wine-qt.sh build/windows
-fi

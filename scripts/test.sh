@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the default build, the address and
-# undefined-behaviour sanitizer build, the thread sanitizer build, a bounded fuzzing run,
-# and the Windows build with its tests under Wine.
+# Installs what is missing, builds, and runs every test: shellcheck over the scripts, the
+# default build, the address and undefined-behaviour sanitizer build, the thread sanitizer
+# build (each a CMake workflow preset: configure, build, test), a bounded fuzzing run, the
+# Debian package's checks, and the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,17 +11,15 @@ scripts/install-deps.sh
 
 fuzz_seconds="${K5_FUZZ_SECONDS:-30}"
 
-run_preset() {
-  local preset=$1
-  echo "=== $preset build"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
-}
+echo "=== shellcheck"
+mapfile -t shell_scripts < <(find scripts tests/gui -name '*.sh' | sort)
+shellcheck -x .ci/run "${shell_scripts[@]}"
+echo "scripts: shellcheck clean"
 
-run_preset default
-run_preset asan
-run_preset tsan
+for preset in default asan tsan; do
+  echo "=== $preset build"
+  cmake --workflow --preset "$preset"
+done
 
 echo "=== fuzzing, ${fuzz_seconds} s per target"
 cmake --preset fuzz >/dev/null

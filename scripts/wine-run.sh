@@ -5,6 +5,7 @@
 # folder above PROGRAM that holds a CMakeCache.txt, or K5_WINE_BUILD_DIR when set.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=scripts/lib/wine.sh
 source "$here/lib/wine.sh"
 
 [ $# -ge 1 ] || { echo "usage: wine-run.sh PROGRAM.exe [ARGUMENT...]" >&2; exit 2; }

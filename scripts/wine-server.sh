@@ -4,6 +4,7 @@
 #   wine-server.sh start|stop BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=scripts/lib/wine.sh
 source "$here/lib/wine.sh"
 [ $# -eq 2 ] || { echo "usage: wine-server.sh start|stop BUILD_DIR" >&2; exit 2; }
 case "$1" in

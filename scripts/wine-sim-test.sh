@@ -13,6 +13,7 @@
 # part.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=scripts/lib/wine.sh
 source "$here/lib/wine.sh"
 
 build="" k5sim="" port="" expect_exit=0 expect_stdout="" stdout_ends="" stdout_has=""
@@ -33,13 +34,16 @@ while [ $# -gt 0 ]; do
     *) echo "wine-sim-test.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ -n "$build" ] && [ -x "$k5sim" ] && [ -n "$port" ] && [ $# -ge 1 ] ||
-  { echo "wine-sim-test.sh: needs --build, an executable --k5sim, --port and a program" >&2; exit 2; }
+if [ -z "$build" ] || [ ! -x "$k5sim" ] || [ -z "$port" ] || [ $# -lt 1 ]; then
+  echo "wine-sim-test.sh: needs --build, an executable --k5sim, --port and a program" >&2
+  exit 2
+fi
 [[ " $K5_WINE_TEST_PORTS " == *" $port "* ]] ||
   { echo "wine-sim-test.sh: COM$port is not one of the test ports ($K5_WINE_TEST_PORTS)" >&2; exit 2; }
 
 k5_wine_prefix "$build"
 work=$(mktemp -d)
+# shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
   k5_wine_stop_serving "$port"
   rm -rf "$work"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Compiles through ccache when it is installed, so that a machine that has built the kit
 # before rebuilds it in a fraction of the time. The cache keys on paths relative to the
 # repository, so another clone of it finds the same entries. Source it from the repository

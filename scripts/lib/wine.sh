@@ -1,6 +1,10 @@
 # The Wine side of the Windows build: one prefix per build folder, a persistent wineserver for
 # a test run, and the simulated K5 mapped into the prefix as a COM port. Source it; every
 # function takes the build folder (an absolute path) where it needs one.
+# shellcheck shell=bash
+
+# shellcheck source=scripts/lib/k5sim.sh
+source "$(dirname "${BASH_SOURCE[0]}")/k5sim.sh"
 
 k5_wine_loader() {
   # Debian's /usr/bin/wine wrapper insists on wine32; the 64-bit loader runs our .exe files.
@@ -100,33 +104,6 @@ k5_wine_release_port() {
   ln -sfn "$K5_WINE_BUILD/wine-ports/no-device" "$link.tmp$$" && mv -fT "$link.tmp$$" "$link"
 }
 
-# Starts the native simulator $1 with its link at $2 (further arguments after $4 go to it),
-# its standard output to $3 and its standard error to $4. Sets k5_sim_pid and returns once
-# the link leads to its terminal; fails with the simulator's own words otherwise.
-k5_start_sim() {
-  local k5sim=$1 link=$2 out=$3 err=$4
-  shift 4
-  "$k5sim" --link "$link" "$@" >"$out" 2>"$err" 8>&- &
-  k5_sim_pid=$!
-  for _ in $(seq 100); do
-    [ -c "$link" ] && return 0
-    kill -0 "$k5_sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "k5sim did not start at $link:" >&2
-  cat "$err" >&2
-  return 1
-}
-
-# Stops the simulator k5_start_sim started, if it still runs.
-k5_stop_sim() {
-  if [ -n "${k5_sim_pid:-}" ]; then
-    kill "$k5_sim_pid" 2>/dev/null || true
-    wait "$k5_sim_pid" 2>/dev/null || true
-    k5_sim_pid=""
-  fi
-}
-
 # Serves test port $2 with the native simulator $1, as k5_start_sim does with the port's
 # link. While the simulator replaces the port's placeholder with its link, the port is
 # locked, so that no Wine start puts the placeholder back in between.
@@ -197,13 +174,13 @@ k5_wine_server_stop() {
   fi
   local pids _
   pids=$(k5_wine_pids "$build")
-  [ -n "$pids" ] && kill $pids 2>/dev/null || true
+  echo "$pids" | xargs -r kill 2>/dev/null || true
   for _ in $(seq 50); do
     pids=$(k5_wine_pids "$build")
     [ -z "$pids" ] && break
     sleep 0.1
   done
-  [ -n "$pids" ] && kill -9 $pids 2>/dev/null || true
+  echo "$pids" | xargs -r kill -9 2>/dev/null || true
   # No Wine process is left to race with: every port no simulator serves gets its placeholder.
   [ -d "$build/wine-ports" ] && k5_wine_release_ports
   return 0
