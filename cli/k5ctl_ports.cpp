@@ -4,15 +4,6 @@
 
 #include "cli/k5ctl_options.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "serialport/com_port_system.h"
-#include "serialport/device_access_posix.h"
-#endif
-
 namespace k5::cli {
 
 namespace {
@@ -23,16 +14,6 @@ std::string Pad(std::string text, size_t width) {
     }
     return text + "  ";
 }
-
-#ifndef _WIN32
-// What to do about a device this user may not open; nothing is opened to find out.
-std::optional<std::string> AccessAdvice(const std::string& path) {
-    if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) {
-        return std::nullopt;
-    }
-    return PermissionAdviceFor(path);
-}
-#endif
 
 }  // namespace
 
@@ -78,23 +59,8 @@ std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
 
 int RunPortsCommand(std::FILE* out) {
     const std::vector<ComPortInfo> ports = ListComPorts();
-    std::vector<std::pair<std::string, std::string>> cannotOpen;
-    std::string tablePath;
-#ifndef _WIN32
-    for (const ComPortInfo& port : ports) {
-        if (!port.exists) {
-            continue;
-        }
-        if (auto advice = AccessAdvice(port.devicePath)) {
-            cannotOpen.emplace_back(port.devicePath, std::move(*advice));
-        }
-    }
-    const auto folder = ComPortSystem::DefaultConfigDir();
-    if (!folder.empty()) {
-        tablePath = ComPortSystem::TablePathIn(folder).string();
-    }
-#endif
-    const std::string text = FormatPortListing(ports, cannotOpen, tablePath);
+    const PortHints hints = ReadPortHints(ports);
+    const std::string text = FormatPortListing(ports, hints.cannotOpen, hints.tablePath);
     std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
     return kExitOk;

@@ -14,6 +14,14 @@ std::string FormatPortListing(const std::vector<ComPortInfo>& ports,
                               const std::vector<std::pair<std::string, std::string>>& cannotOpen,
                               const std::string& tablePath);
 
+// What the listing adds below the ports on this system: the devices this user may not open,
+// each with what to do about it, and where the port table is (empty where there is none).
+struct PortHints {
+    std::vector<std::pair<std::string, std::string>> cannotOpen;
+    std::string tablePath;
+};
+PortHints ReadPortHints(const std::vector<ComPortInfo>& ports);
+
 // Lists this machine's COM ports on `out`; exit 0.
 int RunPortsCommand(std::FILE* out);
 

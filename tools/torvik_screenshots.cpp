@@ -15,8 +15,8 @@
 #include <functional>
 
 #include "qtkit/message_boxes.h"
-#include "qtkit/snapshot.h"
 #include "sim/simulator.h"
+#include "tools/snapshot.h"
 #include "torvik/ui/status_dialog.h"
 #include "torvik/ui/torvik_dialog.h"
 #include "torvik/ui/user_settings_dialog.h"
@@ -30,7 +30,7 @@ QString outputDir;
 int failures = 0;
 
 void Save(QWidget& widget, const QString& name) {
-    if (!qtkit::SaveSnapshot(widget, outputDir, name)) {
+    if (!k5::tools::SaveSnapshot(widget, outputDir, name)) {
         ++failures;
     }
 }

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "qtkit/message_boxes.h"
-#include "qtkit/snapshot.h"
 #include "sim/simulator.h"
+#include "tools/snapshot.h"
 #include "veldra/ui/calibration_page.h"
 #include "veldra/ui/calibration_wizard_dlg.h"
 #include "veldra/ui/preparation_page.h"
@@ -32,7 +32,7 @@ QString outputDir;
 int failures = 0;
 
 void Save(QWidget& widget, const QString& name) {
-    if (!qtkit::SaveSnapshot(widget, outputDir, name)) {
+    if (!k5::tools::SaveSnapshot(widget, outputDir, name)) {
         ++failures;
     }
 }

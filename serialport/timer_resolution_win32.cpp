@@ -1,14 +1,11 @@
-#include "serialport/timer_resolution.h"
-
-#ifdef _WIN32
 #include <windows.h>
 // after windows.h, which it needs
 #include <mmsystem.h>
-#endif
+
+#include "serialport/timer_resolution.h"
 
 namespace k5 {
 
-#ifdef _WIN32
 TimerResolution::TimerResolution() : granted_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
 
 TimerResolution::~TimerResolution() {
@@ -16,9 +13,5 @@ TimerResolution::~TimerResolution() {
         timeEndPeriod(1);
     }
 }
-#else
-TimerResolution::TimerResolution() = default;
-TimerResolution::~TimerResolution() = default;
-#endif
 
 }  // namespace k5

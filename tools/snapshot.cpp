@@ -1,11 +1,11 @@
-#include "qtkit/snapshot.h"
+#include "tools/snapshot.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
 #include <cstdio>
 
-namespace k5::qtkit {
+namespace k5::tools {
 
 bool SaveSnapshot(QWidget& widget, const QString& directory, const QString& name) {
     widget.show();
@@ -19,4 +19,4 @@ bool SaveSnapshot(QWidget& widget, const QString& directory, const QString& name
     return true;
 }
 
-}  // namespace k5::qtkit
+}  // namespace k5::tools
