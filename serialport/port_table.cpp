@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+}  // namespace
+
 std::string Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
@@ -21,8 +23,6 @@ std::string Trim(std::string_view text) {
     const auto last = text.find_last_not_of(" \t\r\n");
     return std::string(text.substr(first, last - first + 1));
 }
-
-}  // namespace
 
 PortTable ParsePortTable(const std::string& text) {
     PortTable table;

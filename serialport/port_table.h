@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace k5 {
 
@@ -23,5 +24,9 @@ struct PortTable {
 // clean entry makes the whole table unusable.
 PortTable ParsePortTable(const std::string& text);
 std::string FormatPortTable(const PortTable& table);
+
+// `text` without the blanks and line ends around it, as the table's and sysfs's values are
+// read.
+std::string Trim(std::string_view text);
 
 }  // namespace k5

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "serialport/bounded_file_posix.h"
+#include "serialport/port_table.h"
 
 namespace k5 {
 
@@ -20,15 +21,6 @@ namespace {
 
 // The kernel gives every sysfs attribute file a size of one page.
 constexpr std::size_t kSysfsAttributeLimit = 4096;
-
-std::string Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
 
 // An attribute's value without its line feed; nothing when there is no such attribute.
 std::optional<std::string> Attribute(const fs::path& path) {
