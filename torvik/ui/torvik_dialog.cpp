@@ -55,28 +55,11 @@ QString ToQString(std::string_view text) {
 
 }  // namespace
 
-// Hands a run's reports to the window's thread without ever waiting for it, so that Stop and
-// closing can join the worker while it is still logging; the runner calls it on the worker
-// thread. A call still queued when the window goes is dropped with it.
-class CTORVIKDlg::EventSink : public WorkerObserver {
-public:
-    explicit EventSink(CTORVIKDlg& window) : window_(window) {}
-
-    void OnWorkerEvent(const WorkerEvent& event) override {
-        CTORVIKDlg* window = &window_;
-        QMetaObject::invokeMethod(
-            window, [window, event] { window->OnWorkerEvent(event); }, Qt::QueuedConnection);
-    }
-
-private:
-    CTORVIKDlg& window_;
-};
-
 CTORVIKDlg::CTORVIKDlg(qtkit::MessageBoxes& boxes, TorvikOptions options, QWidget* parent)
     : QDialog(parent),
       boxes_(boxes),
       reportPath_(options.reportPath),
-      sink_(std::make_unique<EventSink>(*this)),
+      sink_(std::make_unique<qtkit::QueuedWorkerSink<CTORVIKDlg>>(*this)),
       runner_(cancel_, *sink_) {
     link_.SetTimeScale(options.timeScale);
 

@@ -7,6 +7,7 @@
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
+#include "qtkit/worker_sink.h"
 #include "serialport/cancel_event.h"
 #include "torvik/log_relay.h"
 #include "worker/worker_observer.h"
@@ -69,7 +70,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    class EventSink;
+    friend class qtkit::QueuedWorkerSink<CTORVIKDlg>;
 
     void BuildControls();
     void ApplyPhase();
@@ -107,7 +108,7 @@ private:
     bool running_ = false;
     bool resetting_ = false;  // a register reset and its result box are under way
     LogRelay logRelay_;
-    std::unique_ptr<EventSink> sink_;
+    std::unique_ptr<WorkerObserver> sink_;
     WorkerRunner runner_;
 
     QComboBox* portList_ = nullptr;

@@ -49,28 +49,12 @@ QRect Place(const qtkit::DialogUnits& units, const QRect& where) {
 
 }  // namespace
 
-// Hands a worker's report to the frame's thread without waiting for it; the runner calls it
-// on the worker thread. A call still queued when the frame goes is dropped with it.
-class CCalibrationWizardDlg::EventSink : public WorkerObserver {
-public:
-    explicit EventSink(CCalibrationWizardDlg& frame) : frame_(frame) {}
-
-    void OnWorkerEvent(const WorkerEvent& event) override {
-        CCalibrationWizardDlg* frame = &frame_;
-        QMetaObject::invokeMethod(
-            frame, [frame, event] { frame->OnWorkerEvent(event); }, Qt::QueuedConnection);
-    }
-
-private:
-    CCalibrationWizardDlg& frame_;
-};
-
 CCalibrationWizardDlg::CCalibrationWizardDlg(qtkit::MessageBoxes& boxes, WizardOptions options,
                                              QWidget* parent)
     : QDialog(parent),
       boxes_(boxes),
       options_(std::move(options)),
-      sink_(std::make_unique<EventSink>(*this)),
+      sink_(std::make_unique<qtkit::QueuedWorkerSink<CCalibrationWizardDlg>>(*this)),
       runner_(wizard_.Cancel(), *sink_) {
     wizard_.Link().SetTimeScale(options_.timeScale);
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "devlink/config_settings.h"
+#include "qtkit/worker_sink.h"
 #include "veldra/detection.h"
 #include "veldra/page_flow.h"
 #include "veldra/warm_up_page_model.h"
@@ -107,7 +108,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    class EventSink;
+    friend class qtkit::QueuedWorkerSink<CCalibrationWizardDlg>;
 
     void BuildControls();
     void StartWorker(WizardWorker worker);
@@ -120,7 +121,7 @@ private:
 
     WizardLink wizard_;
     ConfigSettings calib_;
-    std::unique_ptr<EventSink> sink_;
+    std::unique_ptr<WorkerObserver> sink_;
     WorkerRunner runner_;
     WizardWorker worker_ = WizardWorker::None;
 
