@@ -1,6 +1,7 @@
 # CPack settings for the kit's packages. `scripts/package.sh` configures a release build
 # and runs `cpack` on it; the Debian package is `k5kit_<version>_<arch>.deb`. The Windows
-# build packs a zip instead (cmake/packaging_windows.cmake).
+# build packs a zip and a Windows Installer package instead (cmake/packaging_windows.cmake,
+# cmake/Msi.cmake).
 
 set(CPACK_PACKAGE_NAME "k5kit")
 set(CPACK_PACKAGE_VENDOR "K5 service kit team")

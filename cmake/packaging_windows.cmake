@@ -29,3 +29,12 @@ install(FILES ${PROJECT_BINARY_DIR}/package/README.txt DESTINATION .)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME "k5kit-${PROJECT_VERSION}-win64")
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
+
+# Every program the kit ships carries the application manifest; TORVIK's and VELDRA's come
+# with their icons (cmake/WindowsResources.cmake).
+if(TARGET k5ctl)
+  k5_add_windows_manifest(k5ctl k5ctl)
+endif()
+
+# The same files as a Windows Installer package.
+include(${CMAKE_CURRENT_LIST_DIR}/Msi.cmake)

@@ -23,6 +23,7 @@ packages=(
   # The desktop programs under Wine: Wine's own Tahoma (the dialog font a Windows PC has),
   # typing and clicking on the virtual display, photographing its windows, icon files
   fonts-wine xdotool imagemagick icoutils unzip
+  wixl                         # the Windows Installer package (wixl, wixl-heat)
 )
 
 missing=()

@@ -18,13 +18,15 @@ cmake --build --preset default --target k5sim register_trace_check
 # Qt for Windows in its cache folder, for torvik.exe and veldra.exe: unpacked from
 # ../shared/qt-windows when that is there, otherwise built once from Debian's sources.
 scripts/qt-windows.sh >/dev/null
-# Configure, build, pack the zip, then ctest: the tests under Wine, the desktop programs
-# clicked through on a virtual display and the zip's programs started. ctest starts the
+# Configure, build (with the Windows Installer package), pack the zip, then ctest: the tests
+# under Wine, the desktop programs clicked through on a virtual display, the zip's programs
+# started and the package installed, upgraded and removed in a Wine prefix of its own. ctest starts the
 # persistent wineserver and the display before the first test that needs them and ends
 # them, with every Wine and simulator process, after the last.
 cmake --workflow --preset windows
+version=$(sed -n 's/^project(k5kit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # The zip holds the programs and the README at its top, and nothing of the build.
-zip="build/windows/package/k5kit-$(sed -n 's/^project(k5kit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip"
+zip="build/windows/package/k5kit-$version-win64.zip"
 python3 - "$zip" <<'PY'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
@@ -33,3 +35,7 @@ assert "k5ctl.exe" in top and "README.txt" in top, top
 assert len(names) < 200, f"{len(names)} files: the zip holds more than the programs"
 print(f"{sys.argv[1]}: {', '.join(top)}")
 PY
+# The Windows Installer package beside the zip.
+msi="build/windows/package/k5kit-$version-x64.msi"
+[ -f "$msi" ] || { echo "FAIL: no $msi" >&2; exit 1; }
+echo "$msi: $(du -h "$msi" | cut -f1)"

@@ -15,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Static runtime and winpthreads: the .exe files need no DLLs beside them.
+# Static runtime and winpthreads by default; the top CMakeLists.txt takes it off for the Qt
+# programs, which share the one DLL runtime Qt itself uses.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # ctest runs the Windows executables through Wine, in the build folder's own prefix.
