@@ -17,6 +17,7 @@
 #include "devlink/serial_comm.h"
 #include "k5/version.h"
 #include "platform/locked_append_file.h"
+#include "platform/utf8_path.h"
 #include "serialport/cancel_event.h"
 #include "torvik/configuration.h"
 #include "torvik/configuration_report.h"
@@ -186,7 +187,7 @@ ConfigureOutcome Configure(DeviceLink& link, ConfigSettings& settings, PrintingO
         // The report begins with a line feed of its own.
         if (const std::optional<std::string> failure = report->Append(text, false)) {
             Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::SaveDataFailed)) +
-                           ": " + report->Path().string() + ": " + *failure + "\n");
+                           ": " + Utf8FromPath(report->Path()) + ": " + *failure + "\n");
             return {kExitOk, result, true};
         }
     }
@@ -221,7 +222,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     std::unique_ptr<LockedAppendFile> recordFile;
     std::optional<RunRecord> record;
     if (!options.jsonPath.empty()) {
-        recordFile = OpenRecordFile(options.jsonPath, err);
+        recordFile = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
         if (!recordFile) {
             return kExitRecordFailed;
         }
@@ -231,7 +232,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     std::unique_ptr<LockedAppendFile> reportFile;
     if (!options.reportPath.empty()) {
         std::string reason;
-        reportFile = LockedAppendFile::Open(options.reportPath, reason);
+        reportFile = LockedAppendFile::Open(PathFromUtf8(options.reportPath), reason);
         if (!reportFile) {
             Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::Failed)) + ": " +
                            options.reportPath + ": " + reason + "\n");

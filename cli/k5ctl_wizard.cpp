@@ -9,6 +9,7 @@
 #include "cli/run_record.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
+#include "platform/utf8_path.h"
 #include "serialport/com_port.h"
 #include "veldra/calibration.h"
 #include "veldra/calibration_page_model.h"
@@ -306,7 +307,7 @@ struct Recording {
         if (options.jsonPath.empty()) {
             return true;
         }
-        file = OpenRecordFile(options.jsonPath, err);
+        file = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
         if (file) {
             record.emplace(command);
         }

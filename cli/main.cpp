@@ -1,5 +1,6 @@
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 #ifdef _WIN32
@@ -7,6 +8,7 @@
 #include <io.h>
 #endif
 
+#include "cli/command_line.h"
 #include "cli/k5ctl_commands.h"
 #include "cli/k5ctl_options.h"
 #include "serialport/notices.h"
@@ -30,7 +32,8 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const k5::TimerResolution timer;  // 1 ms pauses on Windows, until the program ends
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = k5::cli::CommandLineArguments(argc, argv);
+    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     const k5::ConfigSettings defaults;
     const k5::cli::ParseResult parsed = k5::cli::ParseArguments(args, defaults.TakeUserSettings());
     if (!parsed.options) {

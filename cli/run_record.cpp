@@ -6,6 +6,7 @@
 #include "cli/k5ctl_options.h"
 #include "k5/version.h"
 #include "platform/local_time.h"
+#include "platform/utf8_path.h"
 
 namespace k5::cli {
 
@@ -50,7 +51,7 @@ std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& pa
     std::string reason;
     std::unique_ptr<LockedAppendFile> file = LockedAppendFile::Open(path, reason);
     if (!file) {
-        const std::string text = "k5ctl: --json " + path.string() + ": " + reason + "\n";
+        const std::string text = "k5ctl: --json " + Utf8FromPath(path) + ": " + reason + "\n";
         std::fwrite(text.data(), 1, text.size(), err);
         std::fflush(err);
     }
@@ -116,7 +117,7 @@ int RunRecord::Finish(LockedAppendFile& file, int status, int runStatus, std::FI
     // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
     const std::string line = json_.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     if (const std::optional<std::string> failure = file.Append(line, true)) {
-        const std::string text = "k5ctl: --json " + file.Path().string() + ": " + *failure +
+        const std::string text = "k5ctl: --json " + Utf8FromPath(file.Path()) + ": " + *failure +
                                  " (the run itself ended with exit status " +
                                  std::to_string(runStatus) + ")\n";
         std::fwrite(text.data(), 1, text.size(), err);

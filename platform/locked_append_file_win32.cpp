@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <string>
 
 #include "platform/locked_append_file.h"
 #include "platform/os_error.h"

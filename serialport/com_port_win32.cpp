@@ -20,10 +20,15 @@ int PortExists(unsigned portNumber) {
     if (portNumber == 0) {
         return 0;
     }
+    // The device's name in the object namespace, present only while its device is: stored
+    // configuration would also answer for adapters that are unplugged, and slowly.
     const std::string name = "COM" + std::to_string(portNumber);
-    COMMCONFIG config{};
-    DWORD size = sizeof(config);
-    return GetDefaultCommConfigA(name.c_str(), &config, &size) ? 1 : 0;
+    char target[1024];
+    if (QueryDosDeviceA(name.c_str(), target, sizeof(target)) != 0) {
+        return 1;
+    }
+    // A name whose target does not fit the buffer still exists.
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? 1 : 0;
 }
 
 namespace {

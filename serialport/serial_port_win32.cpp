@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/os_error.h"
+#include "serialport/comm_failure_win32.h"
 #include "serialport/comm_timeouts_win32.h"
 #include "serialport/serial_port.h"
 
@@ -78,21 +79,33 @@ bool SettingsTook(const DCB& wanted, const DCB& got) {
 // Until the first read or write gives its own: reads return at once, writes have no limit.
 constexpr COMMTIMEOUTS kOpenTimeouts{MAXDWORD, 0, 0, 0, 0};
 
-// A read or write error that means the device went away (a USB adapter unplugged), as
-// opposed to a purge that aborted the transfer.
-bool DeviceGone(DWORD error) {
-    switch (error) {
-        case ERROR_BAD_COMMAND:
-        case ERROR_DEVICE_REMOVED:
-        case ERROR_DEV_NOT_EXIST:
-        case ERROR_GEN_FAILURE:
-        case ERROR_INVALID_HANDLE:
-        case ERROR_ACCESS_DENIED:
-        case ERROR_BROKEN_PIPE:
-            return true;
-        default:
-            return false;
+// Some drivers refuse a port for a moment after its previous handle closed, with the answer
+// they give for a port another program holds; detection opens and closes ports in quick
+// succession. Only a refusal that lasts this long is taken as a holder.
+constexpr ULONGLONG kAccessDeniedRetryMs = 300;
+constexpr DWORD kAccessDeniedPauseMs = 20;
+
+HANDLE OpenDevice(const std::string& devicePath) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED ||
+            GetTickCount64() - start >= kAccessDeniedRetryMs) {
+            return handle;
+        }
+        Sleep(kAccessDeniedPauseMs);
     }
+}
+
+// Asks the port about a read or write that just failed: a port that no longer answers has
+// gone, and the failure's own code may say so too. The answer also clears the port's error
+// state, so that the next transfer is not stopped by it.
+bool GoneAfterFailure(HANDLE handle) {
+    const DWORD ioError = GetLastError();
+    DWORD errors = 0;
+    const bool answers = ClearCommError(handle, &errors, nullptr) != FALSE;
+    return DeviceGone(ioError, answers);
 }
 
 }  // namespace
@@ -132,8 +145,7 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     }
 
-    const HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+    const HANDLE handle = OpenDevice(devicePath);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         switch (error) {
@@ -168,10 +180,11 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
         return false;
     };
 
-    if (GetFileType(handle) != FILE_TYPE_CHAR) {
+    if (RefusedFileType(GetFileType(handle))) {
         return failOpen(PortError::NotSerialDevice, "not a serial device");
     }
-    // A failed read of the current settings is not fatal: applying them decides.
+    // A failed read of the current settings is not fatal: applying them decides, also for a
+    // port whose driver does not tell its file type.
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     (void)GetCommState(handle, &dcb);
@@ -232,7 +245,7 @@ size_t SerialPort::Write(const uint8_t* data, size_t count, const TotalTimeout& 
     device.SetTimeouts(WithWriteTimeout(device.timeouts, total, chunk));
     DWORD written = 0;
     if (!WriteFile(device.handle, data, chunk, &written, nullptr)) {
-        if (DeviceGone(GetLastError())) {
+        if (GoneAfterFailure(device.handle)) {
             MarkHungUp();
         }
     }
@@ -250,7 +263,7 @@ size_t SerialPort::Read(uint8_t* buffer, size_t maxCount, const ReadTimeouts& ti
     device.SetTimeouts(WithReadTimeouts(device.timeouts, timeouts, chunk));
     DWORD got = 0;
     if (!ReadFile(device.handle, buffer, chunk, &got, nullptr)) {
-        if (DeviceGone(GetLastError())) {
+        if (GoneAfterFailure(device.handle)) {
             MarkHungUp();
         }
         return 0;

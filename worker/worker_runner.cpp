@@ -1,7 +1,10 @@
 #include "worker/worker_runner.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <utility>
+
+#include "worker/thread_io_cancel.h"
 
 namespace k5 {
 
@@ -40,6 +43,40 @@ private:
     bool open_ = true;
 };
 
+// Whether the worker thread has ended its work, and the way to break off its read or write.
+class WorkerRunner::ThreadState {
+public:
+    // On the worker thread, first and last.
+    void Begin() {
+        std::lock_guard lock(mutex_);
+        io_ = std::make_unique<ThreadIoCancel>();
+    }
+    void End() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        endedChanged_.notify_all();
+    }
+
+    // Whether the work ended within `wait`.
+    bool WaitEnd(std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        return endedChanged_.wait_for(lock, wait, [this] { return ended_; });
+    }
+
+    void CancelIo() {
+        std::lock_guard lock(mutex_);
+        if (io_ && !ended_) {
+            io_->Cancel();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable endedChanged_;
+    bool ended_ = false;
+    std::unique_ptr<ThreadIoCancel> io_;
+};
+
 WorkerRunner::WorkerRunner(CancelEvent& cancel, WorkerObserver& sink)
     : cancel_(cancel), sink_(sink) {}
 
@@ -58,7 +95,13 @@ uint64_t WorkerRunner::Start(Work work) {
         gate = std::make_shared<Gate>(++lastRun_, sink_);
         current_ = gate;
     }
-    thread_ = std::thread([gate, work = std::move(work)] { work(*gate); });
+    auto state = std::make_shared<ThreadState>();
+    threadState_ = state;
+    thread_ = std::thread([gate, state, work = std::move(work)] {
+        state->Begin();
+        work(*gate);
+        state->End();
+    });
     return gate->Run();
 }
 
@@ -73,7 +116,7 @@ void WorkerRunner::Stop() {
     }
     gate->Close();
     cancel_.Set();
-    JoinThread();
+    JoinStopped();
     // A worker that had already ended consumed nothing; the next run must not start
     // cancelled.
     (void)cancel_.WaitFor(std::chrono::nanoseconds::zero());
@@ -108,10 +151,22 @@ uint64_t WorkerRunner::CurrentRun() const {
     return current_ ? current_->Run() : 0;
 }
 
+void WorkerRunner::JoinStopped() {
+    if (threadState_ && !threadState_->WaitEnd(kStopGrace)) {
+        // Each pass breaks off the call it finds; a worker on its way out may start one more.
+        constexpr std::chrono::milliseconds kBetweenCancels{100};
+        do {
+            threadState_->CancelIo();
+        } while (!threadState_->WaitEnd(kBetweenCancels));
+    }
+    JoinThread();
+}
+
 void WorkerRunner::JoinThread() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    threadState_.reset();
 }
 
 }  // namespace k5

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,10 @@ class WorkerRunner {
 public:
     using Work = std::function<void(WorkerObserver& reporter)>;
 
+    // How long a stopped worker may take to see the stop on its own: longer than any read or
+    // write time-out of the exchanges.
+    static constexpr std::chrono::milliseconds kStopGrace{1000};
+
     WorkerRunner(CancelEvent& cancel, WorkerObserver& sink);
     ~WorkerRunner();  // stops a running worker
     WorkerRunner(const WorkerRunner&) = delete;
@@ -43,9 +48,11 @@ public:
     // new run does not see its predecessor's stop.
     uint64_t Start(Work work);
 
-    // Stops the current run: closes its gate, sets the cancel event and waits, without a
-    // time limit, for the thread to end; then clears the signal if no wait consumed it.
-    // Does nothing when no run is current.
+    // Stops the current run: closes its gate, sets the cancel event and waits for the thread
+    // to end; then clears the signal if no wait consumed it. A worker still busy after
+    // kStopGrace is held up in a read or write its driver does not finish: that call is
+    // broken off (and again until the worker ends), so a stop never hangs the window. Does
+    // nothing when no run is current.
     void Stop();
 
     // The current run has sent its final report, its last act: it is no longer current, its
@@ -64,8 +71,11 @@ public:
 
 private:
     class Gate;
+    class ThreadState;
 
     void JoinThread();
+    // Joins a stopped worker, breaking off a read or write it is held up in.
+    void JoinStopped();
 
     CancelEvent& cancel_;
     WorkerObserver& sink_;
@@ -73,6 +83,7 @@ private:
     std::shared_ptr<Gate> current_;
     uint64_t lastRun_ = 0;
     std::thread thread_;
+    std::shared_ptr<ThreadState> threadState_;  // the thread's, while there is one
 };
 
 }  // namespace k5

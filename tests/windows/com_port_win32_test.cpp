@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
 
 #include "devlink/serial_comm.h"
 #include "serialport/com_port.h"
+#include "serialport/comm_failure_win32.h"
 #include "serialport/comm_timeouts_win32.h"
+#include "serialport/serial_port.h"
 
 namespace k5 {
 namespace {
@@ -89,6 +95,66 @@ TEST(CommTimeoutsWin32, RecordsDifferInAnyField) {
         ++(changed.*field);
         EXPECT_FALSE(SameTimeouts(changed, kOther));
     }
+}
+
+// A USB adapter whose driver does not tell its file type is still tried as a port.
+TEST(CommFailureWin32, OnlyDisksAndPipesAreRefusedForTheirFileType) {
+    const struct {
+        DWORD type;
+        bool refused;
+    } cases[] = {
+        {FILE_TYPE_CHAR, false}, {FILE_TYPE_UNKNOWN, false}, {FILE_TYPE_REMOTE, false},
+        {FILE_TYPE_DISK, true},  {FILE_TYPE_PIPE, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RefusedFileType(c.type), c.refused) << "file type " << c.type;
+    }
+}
+
+TEST(CommFailureWin32, AFailedTransferIsAGoneDeviceOnlyWhenThePortSaysSo) {
+    const struct {
+        const char* what;
+        DWORD ioError;
+        bool portAnswers;
+        bool gone;
+    } cases[] = {
+        {"a purge aborted it", ERROR_OPERATION_ABORTED, true, false},
+        {"a passing driver failure", ERROR_GEN_FAILURE, true, false},
+        {"a passing refusal", ERROR_ACCESS_DENIED, true, false},
+        {"a driver failure, and the port is silent", ERROR_GEN_FAILURE, false, true},
+        {"anything, and the port is silent", ERROR_OPERATION_ABORTED, false, true},
+        {"device removed", ERROR_DEVICE_REMOVED, true, true},
+        {"device does not exist", ERROR_DEV_NOT_EXIST, true, true},
+        {"no such device", kErrorNoSuchDevice, true, true},
+        {"device not connected", ERROR_DEVICE_NOT_CONNECTED, true, true},
+        {"device not ready", ERROR_NOT_READY, true, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceGone(c.ioError, c.portAnswers), c.gone) << c.what;
+    }
+}
+
+std::string TempPath(const char* name) {
+    char folder[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, folder);
+    return std::string(folder, length) + name;
+}
+
+// Some drivers refuse a port for a moment after it was closed: a refusal is tried again for
+// about 300 ms before it means that another program holds the port.
+TEST(SerialPortWin32, AnAccessRefusalIsTriedAgainBeforeItMeansInUse) {
+    // A folder cannot be opened as a file: the system refuses access, as such a driver does.
+    const std::string folder =
+        TempPath("k5-refusing-port-") + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    SerialPort port;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.Open(folder, SerialSettings{}));
+    const auto tried = std::chrono::steady_clock::now() - start;
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ(port.LastError(), PortError::InUse) << port.LastErrorText();
+    EXPECT_NE(port.LastErrorText().find("in use by another program"), std::string::npos);
+    EXPECT_GE(tried, 250ms) << "the refusal was not tried again";
 }
 
 }  // namespace

@@ -186,12 +186,5 @@ TEST(PortsWithoutAK5, OpenFailsWithTheReason) {
     }
 }
 
-TEST(PortsWithoutAK5, PortExistsIsFalse) {
-    if (UnderWine()) {
-        GTEST_SKIP() << "Wine answers GetDefaultCommConfig with yes for every port number";
-    }
-    EXPECT_EQ(PortExists(255), 0);
-}
-
 }  // namespace
 }  // namespace k5

@@ -5,6 +5,7 @@
 #include "k5/version.h"
 #include "qtkit/message_boxes.h"
 #include "serialport/notices.h"
+#include "serialport/timer_resolution.h"
 #include "veldra/ui/calibration_wizard_dlg.h"
 
 int main(int argc, char* argv[]) {
@@ -17,6 +18,9 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // The exchanges' pauses and time-outs to the millisecond, as in k5ctl: on Windows they
+    // would otherwise run to the next 15.6 ms tick.
+    const k5::TimerResolution timer;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VELDRA"));
     QApplication::setApplicationVersion(QString::fromLatin1(k5::kKitVersion));
