@@ -12,7 +12,7 @@ scripts/install-deps.sh
 fuzz_seconds="${K5_FUZZ_SECONDS:-30}"
 
 echo "=== shellcheck"
-mapfile -t shell_scripts < <(find scripts tests/gui tests/msi -name '*.sh' | sort)
+mapfile -t shell_scripts < <(find scripts tests/gui tests/msi tests/windows -name '*.sh' | sort)
 shellcheck -x .ci/run "${shell_scripts[@]}"
 echo "scripts: shellcheck clean"
 
