@@ -226,7 +226,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
         if (!recordFile) {
             return kExitRecordFailed;
         }
-        record.emplace("configure");
+        record.emplace("configure", options.identity);
         record->SetSettings(options.settings);
     }
     std::unique_ptr<LockedAppendFile> reportFile;

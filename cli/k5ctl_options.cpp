@@ -114,6 +114,62 @@ std::optional<std::string> ReadFileName(OptionReading& reading, const OptionRow&
     return std::nullopt;
 }
 
+// Whether `text` is 1 to 64 characters of UTF-8, none of them a control character (C0, DEL
+// or C1): a name that a record's reader can show on one line.
+bool IsPrintableName(std::string_view text) {
+    constexpr size_t kMaxCharacters = 64;
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++characters) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = 1;
+        char32_t code = lead;
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07u;
+        } else if (lead >= 0xE0) {
+            length = lead <= 0xEF ? 3 : 0;
+            code = lead & 0x0Fu;
+        } else if (lead >= 0xC2) {
+            length = 2;
+            code = lead & 0x1Fu;
+        } else if (lead >= 0x80) {
+            length = 0;  // a continuation byte, or an overlong lead
+        }
+        if (length == 0 || text.size() - i < length) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0u) != 0x80u) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        const char32_t lowest = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0;
+        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code < 0x20 ||
+            (code >= 0x7F && code <= 0x9F)) {
+            return false;
+        }
+        i += length;
+    }
+    return characters >= 1 && characters <= kMaxCharacters;
+}
+
+// --unit, --operator and --station: once each, a printable name.
+template <std::optional<std::string> RunIdentity::*kName>
+std::optional<std::string> ReadIdentity(OptionReading& reading, const OptionRow& row,
+                                        std::optional<std::string_view> value) {
+    std::optional<std::string>& name = reading.options.identity.*kName;
+    if (name) {
+        return "k5ctl: " + std::string(row.name) + " is given once per command";
+    }
+    if (!value || !IsPrintableName(*value)) {
+        return "k5ctl: " + std::string(row.name) + " takes 1 to 64 printable characters";
+    }
+    name = std::string(*value);
+    return std::nullopt;
+}
+
 // A user setting is checked, as the settings dialog checks it, once the command is known.
 template <UserSettingField kField>
 std::optional<std::string> ReadSetting(OptionReading& reading, const OptionRow& row,
@@ -126,6 +182,8 @@ std::optional<std::string> ReadSetting(OptionReading& reading, const OptionRow& 
 }
 
 constexpr CommandSet kConfigure = {Command::Configure};
+constexpr CommandSet kRecorded = {Command::Configure, Command::Detect, Command::WarmUp,
+                                  Command::Calibrate};
 
 #ifdef _WIN32
 constexpr std::string_view kPortHelp =
@@ -151,19 +209,28 @@ constexpr OptionRow kOptions[] = {
      ReadFlag<&Options::warmUpFirst>},
     {"--minutes", "M", CommandSet{Command::WarmUp, Command::Calibrate}, "--warm-up",
      HelpSection::InSynopsis, "", ReadMinutes},
-    {"--json", "FILE",
-     CommandSet{Command::Configure, Command::Detect, Command::WarmUp, Command::Calibrate}, "",
-     HelpSection::Record,
+    {"--json", "FILE", kRecorded, "", HelpSection::Record,
      "after the run, append one JSON object on one line to FILE\n"
-     "(created if missing) in a single write: command, device, port,\n"
-     "started, finished, status (the exit status), result (the\n"
-     "procedure's own code), version; configure adds settings, and\n"
-     "configure and calibrate the readings left and right, coeff0,\n"
-     "coeff1, coeff2, calc_pmax, calc_pc, calc_ip, stmax, stpte,\n"
-     "stclip (null where the run did not get that far); configure\n"
-     "also p2, p2i and p4. The record always starts a line of its\n"
-     "own, even after a line that another station left torn",
+     "(created if missing) in a single write: command, unit,\n"
+     "operator, station, device, port, started, finished, status\n"
+     "(the exit status), result (the procedure's own code, below;\n"
+     "null when no procedure ran or a stop came first), outcome\n"
+     "(success, failed, stopped or port-error), version; configure\n"
+     "adds settings, and configure and calibrate the readings left\n"
+     "and right, coeff0, coeff1, coeff2, calc_pmax, calc_pc, calc_ip,\n"
+     "stmax, stpte, stclip (null where the run did not get that\n"
+     "far); configure also p2, p2i and p4. The record always starts\n"
+     "a line of its own, even after a line that another station left\n"
+     "torn",
      ReadFileName<&Options::jsonPath>},
+    {"--unit", "ID", kRecorded, "", HelpSection::Record,
+     "the unit's serial number or ID, kept in the record (once)", ReadIdentity<&RunIdentity::unit>},
+    {"--operator", "NAME", kRecorded, "", HelpSection::Record,
+     "who runs the command, kept in the record", ReadIdentity<&RunIdentity::operatorName>},
+    {"--station", "NAME", kRecorded, "", HelpSection::Record,
+     "the station it runs at, kept in the record; ID and NAME are\n"
+     "1 to 64 printable characters",
+     ReadIdentity<&RunIdentity::station>},
     {"--pmax", "W", kConfigure, "", HelpSection::ConfigureOptions, "maximum power, 0 to 1000 [500]",
      ReadSetting<UserSettingField::Pmax>},
     {"--pc", "W", kConfigure, "", HelpSection::ConfigureOptions,
@@ -263,6 +330,18 @@ constexpr Section kSections[] = {
      "sent to the amplifier: one that cannot be opened ends the command at once with exit\n"
      "status 21. Each is added to under a lock on the whole file, in one write; a write that\n"
      "falls short (a full disk or quota) is cut back, leaving the file as it was.\n"
+     "\n"
+     "A record's result is the code of the procedure that ended the run:\n"
+     "  configure  0 success, 1 to 5 as its exit status\n"
+     "  detection  1 no K5 on the chosen port, 2 not powered on, 3 found,\n"
+     "             4 none found on COM1 to COM15\n"
+     "  warm-up    14 error, 15 cancelled, 17 countdown ended\n"
+     "  calibrate  1 failed, 2 cancelled, 5 wrong load, 9 read-back mismatch,\n"
+     "             11 power-off failed, 12 complete\n"
+     "warm-up and calibrate record the detection's code when detection ended the run, and\n"
+     "calibrate --warm-up the warm-up's. outcome says what became of the run whatever the\n"
+     "command: success, failed, stopped (Ctrl-C, SIGTERM, SIGHUP) or port-error (the port\n"
+     "could not be opened; result is then null).\n"
      "\n",
      ""},
     {HelpSection::Testing, "Testing only:\n", 20, "", ""},

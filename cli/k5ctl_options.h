@@ -52,6 +52,13 @@ inline bool KeepsRecord(Command command) {
     return command == Command::Configure || IsWizardCommand(command);
 }
 
+// Which unit a run was made on, by whom and where; each empty when not given.
+struct RunIdentity {
+    std::optional<std::string> unit;
+    std::optional<std::string> operatorName;
+    std::optional<std::string> station;
+};
+
 struct Options {
     Command command = Command::Help;
     // Exactly one of the two names the line: a COM port number or a device path. The wizard's
@@ -70,6 +77,8 @@ struct Options {
     std::string reportPath;
     // After the run, one JSON line is added to this file.
     std::string jsonPath;
+    // Kept in the record only: the report keeps the configuration tool's format.
+    RunIdentity identity;
     // Pauses of the link last this many times their nominal length; for tests only.
     double timeScale = 1.0;
 };

@@ -76,7 +76,10 @@ public:
                 continue;
             }
             runner_.Finish();
-            result_ = static_cast<int>(event.code);
+            // A port that could not be opened ran no detection: the record keeps no code.
+            if (event.code != veldra::kDetectOpenFailed) {
+                result_ = static_cast<int>(event.code);
+            }
             if (event.code != veldra::kDetectNoneFound) {
                 searchedPort_ = event.param;
             }
@@ -309,7 +312,7 @@ struct Recording {
         }
         file = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
         if (file) {
-            record.emplace(command);
+            record.emplace(command, options.identity);
         }
         return file != nullptr;
     }

@@ -29,6 +29,21 @@ double AsWritten(float value) {
     return widened;
 }
 
+// What became of the run, from the status the run itself ended with: a reader need not know
+// each command's codes to tell a pass from a fail.
+std::string_view OutcomeOf(int runStatus) {
+    switch (runStatus) {
+        case kExitOk:
+            return "success";
+        case kExitCancelled:
+            return "stopped";
+        case kExitPortError:
+            return "port-error";
+        default:
+            return "failed";
+    }
+}
+
 }  // namespace
 
 std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
@@ -58,14 +73,18 @@ std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& pa
     return file;
 }
 
-RunRecord::RunRecord(std::string_view command) {
+RunRecord::RunRecord(std::string_view command, const RunIdentity& identity) {
     json_["command"] = command;
+    json_["unit"] = OrNull(identity.unit);
+    json_["operator"] = OrNull(identity.operatorName);
+    json_["station"] = OrNull(identity.station);
     json_["device"] = nullptr;
     json_["port"] = nullptr;
     json_["started"] = IsoLocalTime(std::chrono::system_clock::now());
     json_["finished"] = nullptr;
     json_["status"] = nullptr;
     json_["result"] = nullptr;
+    json_["outcome"] = nullptr;
     json_["version"] = kKitVersion;
 }
 
@@ -114,6 +133,7 @@ void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {
 int RunRecord::Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err) {
     json_["finished"] = IsoLocalTime(std::chrono::system_clock::now());
     json_["status"] = status;
+    json_["outcome"] = OutcomeOf(runStatus);
     // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
     const std::string line = json_.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     if (const std::optional<std::string> failure = file.Append(line, true)) {

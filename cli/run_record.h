@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/k5ctl_options.h"
 #include "devlink/config_settings.h"
 #include "platform/locked_append_file.h"
 
@@ -46,7 +47,7 @@ struct MeasuredValues {
 // The production record of one k5ctl run, begun when the run starts.
 class RunRecord {
 public:
-    explicit RunRecord(std::string_view command);
+    RunRecord(std::string_view command, const RunIdentity& identity);
 
     // The device that was opened (its path) and its COM number, where there are any.
     void SetLine(std::optional<std::string> device, std::optional<unsigned> port);
@@ -56,10 +57,10 @@ public:
     // The readings, coefficients, fields and registers; the output figures with `figures`.
     void SetMeasured(const MeasuredValues& values, bool figures);
 
-    // Stamps the end of the run and its exit status and appends the record to `file` as one
-    // line. Returns `status`, or kExitRecordFailed after printing the path and the reason to
-    // `err`, naming `runStatus`, the status the run itself ended with (which differs from
-    // `status` when the report could not be written).
+    // Stamps the end of the run, its exit status and its outcome (read from `runStatus`) and
+    // appends the record to `file` as one line. Returns `status`, or kExitRecordFailed after
+    // printing the path and the reason to `err`, naming `runStatus`, the status the run itself
+    // ended with (which differs from `status` when the report could not be written).
     int Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err);
     int Finish(LockedAppendFile& file, int status, std::FILE* err) {
         return Finish(file, status, status, err);

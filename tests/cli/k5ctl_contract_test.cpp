@@ -148,6 +148,11 @@ const Row kRows[] = {
     {34, "no K5 on COM1 to COM15", std::nullopt, {"detect"}},
     {64, "bad usage", std::nullopt, {"--port", "3", "frobnicate"}, "k5ctl: unknown command"},
     {64,
+     "control character in a unit ID",
+     std::nullopt,
+     {"--port", "3", "configure", "--unit", "K5\n0042"},
+     "k5ctl: --unit takes 1 to 64 printable characters\n"},
+    {64,
      "refused setting",
      std::nullopt,
      {"--port", "3", "configure", "--cp", "1.5"},
@@ -432,6 +437,144 @@ TEST(K5ctlContract, JsonLinesRecordTheRuns) {
     EXPECT_EQ(refused["right"], right);
     for (const char* key : {"coeff0", "coeff1", "calc_pmax", "stmax", "stclip", "p4"}) {
         EXPECT_TRUE(refused[key].is_null()) << key;
+    }
+}
+
+// The one record line that a run of `args` left in a file of its own, after `stop` if any.
+nlohmann::json RecordOf(const ComPorts& ports, std::vector<std::string> args,
+                        const std::optional<Stop>& stop, int& status) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("k5ctl_outcome_" + std::to_string(getpid()));
+    std::filesystem::remove(file);
+    args.insert(args.end(), {"--json", file.string()});
+    ChildProcess program(ports.Command(args), ports.Mapping());
+    EXPECT_TRUE(program.Started());
+    if (stop) {
+        EXPECT_TRUE(program.WaitForOutput(stop->after));
+        program.Signal(stop->signal);
+    }
+    const ChildOutcome r = program.Finish();
+    status = r.exitStatus;
+    const std::string text = ReadFile(file);
+    std::filesystem::remove(file);
+    EXPECT_TRUE(text.ends_with("\n") && text.find('\n') + 1 == text.size()) << text << r.err;
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+struct OutcomeRow {
+    std::string what;
+    std::optional<sim::SimConfig> com3;  // no K5 anywhere without it
+    std::vector<std::string> args;       // after "--port 3"
+    std::optional<Stop> stop;
+    int status;
+    std::string outcome;
+    std::optional<int> result;  // null when empty
+};
+
+class RecordedOutcome : public testing::TestWithParam<OutcomeRow> {};
+
+TEST_P(RecordedOutcome, TellsWhatBecameOfTheRun) {
+    const OutcomeRow& row = GetParam();
+    ComPorts ports;
+    if (row.com3) {
+        ports.Put(3, *row.com3);
+    }
+    std::vector<std::string> args = {"--port", "3"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    int status = -1;
+    const nlohmann::json record = RecordOf(ports, args, row.stop, status);
+    ASSERT_TRUE(record.is_object());
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(record["status"], row.status);
+    EXPECT_EQ(record["outcome"], row.outcome) << record;
+    EXPECT_EQ(record["result"], row.result ? nlohmann::json(*row.result) : nlohmann::json())
+        << record;
+    for (const char* key : {"unit", "operator", "station"}) {
+        EXPECT_TRUE(record.contains(key) && record[key].is_null()) << key;
+    }
+}
+
+const sim::SimConfig kK5{};
+const sim::SimConfig kSilent{.silent = true};
+const Stop kStopAtStart{"Start K5 Power AMP Configuration processing\n", SIGTERM};
+
+// Each recording command against a K5 that passes, one that fails it, a stop, and a COM port
+// whose device is missing. The wizard's commands used to record the detection's "could not
+// open" code 0 for a port error; no procedure ran, so now they record null as configure does.
+const OutcomeRow kOutcomes[] = {
+    {"configure success", kK5, {"configure"}, {}, 0, "success", 0},
+    {"configure failed", kSilent, {"configure"}, {}, 1, "failed", 1},
+    {"configure stopped",
+     kK5,
+     {"configure", "--time-scale", "1"},
+     kStopAtStart,
+     130,
+     "stopped",
+     {}},
+    {"configure port error", {}, {"configure"}, {}, 20, "port-error", {}},
+    {"detect success", kK5, {"detect"}, {}, 0, "success", 3},
+    {"detect failed", kSilent, {"detect"}, {}, 31, "failed", 1},
+    {"detect stopped",
+     kSilent,
+     {"detect", "--time-scale", "1"},
+     Stop{"Looking for K5...\n", SIGINT},
+     130,
+     "stopped",
+     {}},
+    {"detect port error", {}, {"detect"}, {}, 20, "port-error", {}},
+    {"warm-up success", kK5, {"warm-up", "--minutes", "0"}, {}, 0, "success", 17},
+    {"warm-up failed",
+     sim::SimConfig{.ignorePaths = {"Dsp.Test"}},
+     {"warm-up"},
+     {},
+     14,
+     "failed",
+     14},
+    {"warm-up stopped",
+     kK5,
+     {"warm-up", "--minutes", "5"},
+     Stop{"05 : 00\n", SIGINT},
+     130,
+     "stopped",
+     15},
+    {"warm-up port error", {}, {"warm-up"}, {}, 20, "port-error", {}},
+    {"calibrate success", kK5, {"calibrate"}, {}, 0, "success", 12},
+    {"calibrate failed", sim::SimConfig{.left = 500}, {"calibrate"}, {}, 5, "failed", 5},
+    {"calibrate stopped",
+     kK5,
+     {"calibrate", "--time-scale", "1"},
+     Stop{"Starting the calibration!\n", SIGTERM},
+     130,
+     "stopped",
+     1},  // the step the stop cut short failed; its final code is kept
+    {"calibrate port error", {}, {"calibrate"}, {}, 20, "port-error", {}},
+};
+INSTANTIATE_TEST_SUITE_P(K5ctlContract, RecordedOutcome, testing::ValuesIn(kOutcomes),
+                         [](const testing::TestParamInfo<OutcomeRow>& testCase) {
+                             return CaseName(testCase.param.what);
+                         });
+
+TEST(K5ctlContract, IdentityGoesIntoTheRecordButNotTheReport) {
+    ComPorts ports;
+    ports.Put(3, {});
+    const std::filesystem::path report =
+        std::filesystem::temp_directory_path() / ("k5ctl_report_" + std::to_string(getpid()));
+    std::filesystem::remove(report);
+    int status = -1;
+    const nlohmann::json record =
+        RecordOf(ports,
+                 {"--port", "3", "configure", "--report", report.string(), "--unit",
+                  "K5-\u00c50042", "--operator=Anna Berg", "--station", "Line 2"},
+                 std::nullopt, status);
+    const std::string reportText = ReadFile(report);
+    std::filesystem::remove(report);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(record["unit"], "K5-\u00c50042");
+    EXPECT_EQ(record["operator"], "Anna Berg");
+    EXPECT_EQ(record["station"], "Line 2");
+    EXPECT_NE(reportText.find("Start K5 Power AMP Configuration processing"), std::string::npos);
+    for (const char* name : {"K5-\u00c50042", "Anna Berg", "Line 2"}) {
+        EXPECT_EQ(reportText.find(name), std::string::npos) << name;
     }
 }
 

@@ -119,6 +119,7 @@ TEST(K5ctlOptions, BadUsageIsRefused) {
         {"--port", "1", "link-test", "--json", "f"},
         {"--port", "1", "configure", "--json"},
         {"--port", "1", "configure", "--json", "a", "--json", "b"},
+        {"detect", "--unit"},
         {"--port", "1", "warm-up", "--warm-up"},
         {"--port", "1", "calibrate", "--minutes", "2"},
         {"--port", "1", "ports"},
@@ -140,6 +141,8 @@ TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
     const Case cases[] = {
         {{"--port", "1", "link-test", "--json", "f"},
          "k5ctl: --json belongs to configure, detect, warm-up and calibrate"},
+        {{"--port", "1", "reset-registers", "--station", "S1"},
+         "k5ctl: --station belongs to configure, detect, warm-up and calibrate"},
         {{"calibrate", "--minutes", "2"},
          "k5ctl: --minutes belongs to warm-up and calibrate --warm-up"},
         {{"detect", "--warm-up", "--warmed-up"}, "k5ctl: --warm-up belongs to calibrate"},
@@ -163,6 +166,57 @@ TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
     }
 }
 
+TEST(K5ctlOptions, IdentityNamesAreCheckedAndKept) {
+    struct Case {
+        std::string_view value;
+        bool taken;
+    };
+    const std::string longest(64, 'x');
+    const std::string tooLong(65, 'x');
+    std::string umlauts;  // 64 characters in 128 bytes
+    for (int i = 0; i < 64; ++i) {
+        umlauts += "\u00fc";
+    }
+    const Case cases[] = {
+        {"K5-000123", true},
+        {"Anna Berg", true},
+        {longest, true},
+        {umlauts, true},
+        {"", false},
+        {tooLong, false},
+        {"a\tb", false},
+        {"line\n", false},
+        {"del\x7f", false},
+        {"c1\xc2\x85", false},        // U+0085, a control character
+        {"bad\xff", false},           // not UTF-8
+        {"over\xc0\xaflong", false},  // an overlong '/'
+    };
+    for (const std::string_view option : {"--unit", "--operator", "--station"}) {
+        for (const Case& c : cases) {
+            const ParseResult r = Parse({"detect", option, c.value});
+            ASSERT_EQ(r.options.has_value(), c.taken) << option << " \"" << c.value << "\"";
+            if (!c.taken) {
+                EXPECT_EQ(r.exitStatus, kExitUsage);
+                EXPECT_EQ(r.error,
+                          "k5ctl: " + std::string(option) + " takes 1 to 64 printable characters");
+                continue;
+            }
+            const RunIdentity& id = r.options->identity;
+            const std::optional<std::string>& kept = option == "--unit"       ? id.unit
+                                                     : option == "--operator" ? id.operatorName
+                                                                              : id.station;
+            EXPECT_EQ(kept, std::string(c.value)) << option;
+            EXPECT_EQ(id.unit.has_value() + id.operatorName.has_value() + id.station.has_value(),
+                      1);
+        }
+        // One unit per command for now, like every other repeated option.
+        const ParseResult twice = Parse({"--port", "1", "configure", option, "a", option, "b"});
+        EXPECT_FALSE(twice.options);
+        EXPECT_EQ(twice.exitStatus, kExitUsage);
+        EXPECT_EQ(twice.error, "k5ctl: " + std::string(option) + " is given once per command");
+    }
+}
+
 // Every option, given to every command: taken exactly where its commands column says.
 TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
     const std::map<std::string_view, std::string_view> values = {
@@ -182,6 +236,9 @@ TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
         {"--conductance-max", "950"},
         {"--report", "r"},
         {"--time-scale", "0.5"},
+        {"--unit", "SN-1"},
+        {"--operator", "op"},
+        {"--station", "st"},
     };
     for (const OptionRow& option : OptionTable()) {
         if (!option.argument.empty() && !values.contains(option.name)) {
