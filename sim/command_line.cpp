@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "serialport/port_table.h"
+
 namespace k5::sim {
 
 namespace {
@@ -36,6 +38,10 @@ constexpr Option kOptions[] = {
     {"--help", "", "show this text and exit"},
     {"--version", "", "print the kit's version and exit"},
     {"--link", "PATH", "make PATH a symbolic link to the terminal (removed on exit)"},
+    {"--units", "N", "serve N units, 1-64, each on its own terminal (default 1)"},
+    {"--link-dir", "DIR", "make DIR/COM<n> a symbolic link to each unit's terminal"},
+    {"--port-table", "DIR", "write DIR/k5kit/ports.conf mapping COM<n> to each unit"},
+    {"--first-com", "N", "the first unit's COM number for the two above (default 1)"},
     {"--trace", "", "print every byte in both directions to stderr, with timestamps"},
     {"--model", "NAME", "model name answered to Main.Model? (default K5)"},
     {"--left", "N", "left conductance reading, 0-4095 (default 760)"},
@@ -44,7 +50,7 @@ constexpr Option kOptions[] = {
     {"--switch-on-delay", "MS", "time from Main.Power=On to its echo in standby (default 20)"},
     {"--no-junk", "", "leave bits 12-31 of the conductance registers at zero"},
     {"--jitter", "N", "vary each reading by up to +-N (default 0)"},
-    {"--seed", "N", "seed for junk bits, jitter and noise"},
+    {"--seed", "N", "seed for junk bits, jitter and noise (unit n: N+n-1)"},
     {"--silent", "", "answer nothing at all"},
     {"--power-answer", "TEXT", "answer the power query with Main.Power=TEXT"},
     {"--ignore", "PATH", "do not hear commands on PATH, e.g. Dsp.Test (repeatable)"},
@@ -72,7 +78,8 @@ const Option* FindOption(std::string_view name) {
 }
 
 // Applies one option; returns an error text, or an empty string.
-std::string Apply(std::string_view name, std::optional<std::string_view> value, SimConfig& c) {
+std::string Apply(std::string_view name, std::optional<std::string_view> value, SimConfig& c,
+                  LineOptions& line) {
     using std::chrono::milliseconds;
     const auto number = [&](uint64_t max, const std::function<void(uint64_t)>& set) {
         const std::optional<uint64_t> n = ParseNumber(*value, max);
@@ -85,6 +92,24 @@ std::string Apply(std::string_view name, std::optional<std::string_view> value, 
     };
     if (name == "--link") {
         c.linkPath = std::string(*value);
+    } else if (name == "--units") {
+        const std::string error =
+            number(kMaxUnits, [&](uint64_t n) { line.units = static_cast<unsigned>(n); });
+        if (error.empty() && line.units == 0) {
+            return "--units: N must be at least 1";
+        }
+        return error;
+    } else if (name == "--link-dir") {
+        line.linkDir = std::string(*value);
+    } else if (name == "--port-table") {
+        line.portTableDir = std::string(*value);
+    } else if (name == "--first-com") {
+        const std::string error =
+            number(kHighestComPort, [&](uint64_t n) { line.firstCom = static_cast<unsigned>(n); });
+        if (error.empty() && line.firstCom == 0) {
+            return "--first-com: N must be at least 1";
+        }
+        return error;
     } else if (name == "--trace") {
         c.trace = true;
     } else if (name == "--model") {
@@ -184,12 +209,24 @@ CommandLine ParseCommandLine(std::span<const char* const> args) {
             }
             value = args[++i];
         }
-        std::string error = Apply(name, value, result.config);
+        std::string error = Apply(name, value, result.config, result.line);
         if (!error.empty()) {
             result.action = CommandLine::Action::Error;
             result.error = std::move(error);
             return result;
         }
+    }
+    const LineOptions& line = result.line;
+    if (line.units > 1 && !result.config.linkPath.empty()) {
+        result.action = CommandLine::Action::Error;
+        result.error = "--link names one terminal; with --units use --link-dir";
+    } else if (!line.linkDir.empty() && !result.config.linkPath.empty()) {
+        result.action = CommandLine::Action::Error;
+        result.error = "--link and --link-dir cannot be combined";
+    } else if (line.firstCom + line.units - 1 > kHighestComPort) {
+        result.action = CommandLine::Action::Error;
+        result.error = "--first-com: COM" + std::to_string(line.firstCom + line.units - 1) +
+                       " would be beyond COM" + std::to_string(kHighestComPort);
     }
     return result;
 }
@@ -197,7 +234,8 @@ CommandLine ParseCommandLine(std::span<const char* const> args) {
 std::string Usage() {
     std::string text =
         "Usage: k5sim [OPTION...]\n"
-        "Serves a simulated K5 amplifier on a pseudo-terminal and prints its path.\n"
+        "Serves a simulated K5 amplifier on a pseudo-terminal and prints its path\n"
+        "(with --units, one path per line in unit order).\n"
         "Runs until interrupted (SIGINT or SIGTERM).\n\n";
     for (const Option& option : kOptions) {
         std::string left = "  " + std::string(option.name);

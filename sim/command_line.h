@@ -11,6 +11,7 @@ struct CommandLine {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
     SimConfig config;
+    LineOptions line;
     std::string error;  // Error: what was wrong, for the message before the usage hint
 };
 

@@ -1,5 +1,6 @@
 // k5sim: the simulated K5 amplifier on a pseudo-terminal, for trying the programs without
-// the hardware. Prints the terminal's path and serves until SIGINT or SIGTERM.
+// the hardware. Prints the terminal's path (one per unit with --units) and serves until
+// SIGINT or SIGTERM.
 
 #include <signal.h>
 
@@ -9,7 +10,7 @@
 
 #include "k5/version.h"
 #include "sim/command_line.h"
-#include "sim/simulator.h"
+#include "sim/sim_line.h"
 
 int main(int argc, char** argv) {
     const auto args = std::span<const char* const>(argv + 1, static_cast<size_t>(argc - 1));
@@ -37,15 +38,18 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::string error;
-    auto sim = k5::sim::Simulator::Start(std::move(line.config), error);
-    if (!sim) {
+    auto units = k5::sim::SimulatedLine::Start(line.config, line.line, error);
+    if (!units) {
         std::cerr << "k5sim: " << error << "\n";
         return 1;
     }
-    std::cout << sim->DevicePath() << std::endl;
+    for (size_t index = 0; index < units->Size(); ++index) {
+        std::cout << units->Unit(index).DevicePath() << "\n";
+    }
+    std::cout << std::flush;
 
     int signal = 0;
     (void)sigwait(&stopSignals, &signal);
-    sim->Stop();
+    units->Stop();
     return 0;
 }

@@ -48,8 +48,21 @@ struct SimConfig {
     size_t hangUpAfter = 0;  // non-zero: the line hangs up as the Nth request arrives
 
     // --- The program around it --------------------------------------------------------------
-    bool trace = false;      // print every byte both ways to std::clog
-    std::string linkPath{};  // non-empty: a symlink to the terminal, removed on stop
+    bool trace = false;         // print every byte both ways to std::clog
+    std::string linkPath{};     // non-empty: a symlink to the terminal, removed on stop
+    std::string tracePrefix{};  // put before every trace line, e.g. "[3] " for unit 3 of a line
+};
+
+// The most units one k5sim serves.
+inline constexpr unsigned kMaxUnits = 64;
+
+// A line of simulated units served by one program: each is a Simulator of its own, with the
+// same configuration but a seed of its own, and is optionally mapped to a COM number.
+struct LineOptions {
+    unsigned units = 1;
+    std::string linkDir{};       // non-empty: a symlink <dir>/COM<n> to each unit's terminal
+    std::string portTableDir{};  // non-empty: <dir>/k5kit/ports.conf maps COM<n> to each unit
+    unsigned firstCom = 1;       // the first unit's COM number; the others follow in order
 };
 
 }  // namespace k5::sim

@@ -152,8 +152,11 @@ void Simulator::Trace(Clock::time_point when, bool incoming, std::span<const uin
     if (out == nullptr || bytes.empty()) {
         return;
     }
-    *out << FormatTraceLine(when - started_, incoming ? Direction::In : Direction::Out, bytes)
-         << std::endl;
+    // One write per line, so that the lines of several units sharing std::clog stay whole.
+    const std::string line =
+        model_.Config().tracePrefix +
+        FormatTraceLine(when - started_, incoming ? Direction::In : Direction::Out, bytes) + "\n";
+    *out << line << std::flush;
 }
 
 void Simulator::Serve() {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "sim/sim_line.h"
 #include "sim/trace.h"
 
 namespace k5::sim {
@@ -94,19 +95,60 @@ TEST(CommandLine, ShortReplyLengthCanBeGiven) {
 }
 
 TEST(CommandLine, BadUsageIsAnErrorWithAReason) {
-    for (const auto& args : std::vector<std::vector<const char*>>{{"--bogus"},
-                                                                  {"--left"},
-                                                                  {"--left", "-1"},
-                                                                  {"--left", "4096"},
-                                                                  {"--right", "12x"},
-                                                                  {"--slow", ""},
-                                                                  {"--hang-up-after", "0"},
-                                                                  {"--fault-address", "0x10000"},
-                                                                  {"--standby=yes"},
-                                                                  {"stray"}}) {
+    for (const auto& args :
+         std::vector<std::vector<const char*>>{{"--bogus"},
+                                               {"--left"},
+                                               {"--left", "-1"},
+                                               {"--left", "4096"},
+                                               {"--right", "12x"},
+                                               {"--slow", ""},
+                                               {"--hang-up-after", "0"},
+                                               {"--fault-address", "0x10000"},
+                                               {"--standby=yes"},
+                                               {"--units", "0"},
+                                               {"--units", "65"},
+                                               {"--first-com", "0"},
+                                               {"--units", "2", "--first-com", "255"},
+                                               {"--link", "/a", "--link-dir", "/b"},
+                                               {"stray"}}) {
         const CommandLine line = Parse(args);
         EXPECT_EQ(line.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(line.error.empty()) << args[0];
+    }
+}
+
+TEST(CommandLine, LineOptions) {
+    const CommandLine line = Parse({"--units", "64", "--link-dir=/tmp/line", "--port-table",
+                                    "/tmp/cfg", "--first-com", "192"});
+    ASSERT_EQ(line.action, CommandLine::Action::Run) << line.error;
+    EXPECT_EQ(line.line.units, 64u);
+    EXPECT_EQ(line.line.linkDir, "/tmp/line");
+    EXPECT_EQ(line.line.portTableDir, "/tmp/cfg");
+    EXPECT_EQ(line.line.firstCom, 192u);
+    EXPECT_EQ(Parse({}).line.units, 1u);
+    EXPECT_EQ(Parse({}).line.firstCom, 1u);
+}
+
+TEST(UnitConfig, SeedLinkAndTracePrefixPerUnit) {
+    const SimConfig base{.left = 700, .seed = 40, .linkPath = "/tmp/k5"};
+    struct Case {
+        LineOptions line;
+        unsigned index;
+        uint64_t seed;
+        std::string link;
+        std::string prefix;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{}, 0, 40, "/tmp/k5", ""},
+             {{.units = 1, .linkDir = "/tmp/d", .firstCom = 4}, 0, 40, "/tmp/d/COM4", ""},
+             {{.units = 3, .linkDir = "/tmp/d", .firstCom = 4}, 2, 42, "/tmp/d/COM6", "[3] "},
+             {{.units = 3}, 1, 41, "/tmp/k5", "[2] "},
+         }) {
+        const SimConfig config = UnitConfig(base, c.line, c.index);
+        EXPECT_EQ(config.seed, c.seed) << c.index;
+        EXPECT_EQ(config.linkPath, c.link) << c.index;
+        EXPECT_EQ(config.tracePrefix, c.prefix) << c.index;
+        EXPECT_EQ(config.left, 700u);
     }
 }
 
@@ -118,6 +160,10 @@ TEST(CommandLine, HelpWinsAndListsEveryOption) {
     const std::string usage = Usage();
     for (const char* option : {"--version",
                                "--link",
+                               "--units",
+                               "--link-dir",
+                               "--port-table",
+                               "--first-com",
                                "--trace",
                                "--model",
                                "--left",

@@ -217,6 +217,22 @@ TEST(Simulator, TraceShowsBothDirections) {
     EXPECT_NE(text.find("\"\\rMain.Model=K5\\r\""), std::string::npos) << text;
 }
 
+TEST(Simulator, EveryTraceLineOfAUnitStartsWithItsNumber) {
+    auto sim = Simulator::Start({.tracePrefix = "[2] "});
+    ASSERT_TRUE(sim);
+    std::ostringstream trace;
+    sim->SetTrace(&trace);
+    PtyClient client(sim->DevicePath());
+    EXPECT_EQ(Exchange(client, cmd::kModelQuery, cmd::kModelIsK5), ToBytes(cmd::kModelIsK5));
+    sim->Stop();
+    std::istringstream lines(trace.str());
+    size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_EQ(line.rfind("[2]      ", 0), 0u) << line;
+    }
+    EXPECT_GE(count, 2u);
+}
+
 class SimulatorLink : public testing::Test {
 protected:
     void SetUp() override {
