@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/interrupt_watch.h"
+#include "cli/k5ctl_inspect.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/run_record.h"
@@ -226,7 +227,8 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
         if (!recordFile) {
             return kExitRecordFailed;
         }
-        record.emplace("configure", options.identity);
+        record.emplace(options.command == Command::Inspect ? "inspect" : "configure",
+                       options.identity);
         record->SetSettings(options.settings);
     }
     std::unique_ptr<LockedAppendFile> reportFile;
@@ -258,7 +260,11 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
         if (!record) {
             return kExitPortError;
         }
-        record->SetMeasured({}, true);
+        if (options.command == Command::Inspect) {
+            RecordInspection(*record, {}, options);
+        } else {
+            record->SetMeasured({}, true);
+        }
         return record->Finish(*recordFile, kExitPortError, err);
     }
 
@@ -319,6 +325,22 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             }
             Print(out, std::string(torvik::RegisterResetText(ok)) + "\n");
             status = ok ? kExitOk : kExitFailed;
+            break;
+        }
+        case Command::Inspect: {
+            const Inspection inspection = ReadAmplifier(link);
+            const bool stopped = stop.Finish();
+            if (record) {
+                RecordInspection(*record, stopped ? Inspection{} : inspection, options);
+            }
+            if (stopped) {
+                status = kExitCancelled;
+                break;
+            }
+            status = PrintInspection(inspection, options, out, err);
+            if (record) {
+                record->SetResult(status);
+            }
             break;
         }
         default:

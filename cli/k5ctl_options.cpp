@@ -6,6 +6,7 @@
 #include <iterator>
 #include <utility>
 
+#include "devlink/registers.h"
 #include "torvik/user_setting_rules.h"
 
 namespace k5::cli {
@@ -102,6 +103,24 @@ std::optional<std::string> ReadTimeScale(OptionReading& reading, const OptionRow
     return std::nullopt;
 }
 
+// --left and --right: a conductance reading, as the 12-bit register carries it.
+template <std::optional<uint32_t> Options::*kReading>
+std::optional<std::string> ReadConductance(OptionReading& reading, const OptionRow& row,
+                                           std::optional<std::string_view> value) {
+    uint32_t number = 0;
+    const bool valid = value && [&] {
+        const auto [end, ec] =
+            std::from_chars(value->data(), value->data() + value->size(), number);
+        return !value->empty() && ec == std::errc() && end == value->data() + value->size() &&
+               number <= kConductanceMask;
+    }();
+    if (!valid) {
+        return "k5ctl: " + std::string(row.name) + " takes a conductance reading from 0 to 4095";
+    }
+    reading.options.*kReading = number;
+    return std::nullopt;
+}
+
 // --report and --json: one file name each.
 template <std::string Options::*kPath>
 std::optional<std::string> ReadFileName(OptionReading& reading, const OptionRow& row,
@@ -182,8 +201,10 @@ std::optional<std::string> ReadSetting(OptionReading& reading, const OptionRow& 
 }
 
 constexpr CommandSet kConfigure = {Command::Configure};
-constexpr CommandSet kRecorded = {Command::Configure, Command::Detect, Command::WarmUp,
-                                  Command::Calibrate};
+// inspect shows what a configuration with these settings would write.
+constexpr CommandSet kSettings = {Command::Configure, Command::Inspect};
+constexpr CommandSet kRecorded = {Command::Configure, Command::Inspect, Command::Detect,
+                                  Command::WarmUp, Command::Calibrate};
 
 #ifdef _WIN32
 constexpr std::string_view kPortHelp =
@@ -219,9 +240,12 @@ constexpr OptionRow kOptions[] = {
      "adds settings, and configure and calibrate the readings left\n"
      "and right, coeff0, coeff1, coeff2, calc_pmax, calc_pc, calc_ip,\n"
      "stmax, stpte, stclip (null where the run did not get that\n"
-     "far); configure also p2, p2i and p4. The record always starts\n"
-     "a line of its own, even after a line that another station left\n"
-     "torn",
+     "far); configure also p2, p2i and p4. inspect adds settings,\n"
+     "left and right (as given), model, power, the registers read\n"
+     "(registers), their fields (decoded) and the values it would\n"
+     "write (would_write; null without --left and --right). The\n"
+     "record always starts a line of its own, even after a line that\n"
+     "another station left torn",
      ReadFileName<&Options::jsonPath>},
     {"--unit", "ID", kRecorded, "", HelpSection::Record,
      "the unit's serial number or ID, kept in the record (once)", ReadIdentity<&RunIdentity::unit>},
@@ -231,21 +255,21 @@ constexpr OptionRow kOptions[] = {
      "the station it runs at, kept in the record; ID and NAME are\n"
      "1 to 64 printable characters",
      ReadIdentity<&RunIdentity::station>},
-    {"--pmax", "W", kConfigure, "", HelpSection::ConfigureOptions, "maximum power, 0 to 1000 [500]",
+    {"--pmax", "W", kSettings, "", HelpSection::ConfigureOptions, "maximum power, 0 to 1000 [500]",
      ReadSetting<UserSettingField::Pmax>},
-    {"--pc", "W", kConfigure, "", HelpSection::ConfigureOptions,
-     "continuous power, 0 to 1000 [250]", ReadSetting<UserSettingField::Pc>},
-    {"--ip", "A", kConfigure, "", HelpSection::ConfigureOptions, "current limit, 0 to 1000 [36]",
+    {"--pc", "W", kSettings, "", HelpSection::ConfigureOptions, "continuous power, 0 to 1000 [250]",
+     ReadSetting<UserSettingField::Pc>},
+    {"--ip", "A", kSettings, "", HelpSection::ConfigureOptions, "current limit, 0 to 1000 [36]",
      ReadSetting<UserSettingField::Ip>},
-    {"--pref", "W", kConfigure, "", HelpSection::ConfigureOptions,
+    {"--pref", "W", kSettings, "", HelpSection::ConfigureOptions,
      "reference power, 0 to 10000 [900]", ReadSetting<UserSettingField::Pref>},
-    {"--cp", "X", kConfigure, "", HelpSection::ConfigureOptions,
+    {"--cp", "X", kSettings, "", HelpSection::ConfigureOptions,
      "clip setting, 0.28125 to 0.9 [0.8125]", ReadSetting<UserSettingField::Cp>},
-    {"--ep", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting EP, 0 to 15 [2]",
+    {"--ep", "N", kSettings, "", HelpSection::ConfigureOptions, "PTE setting EP, 0 to 15 [2]",
      ReadSetting<UserSettingField::Ep>},
-    {"--red", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting Red, 0 to 7 [5]",
+    {"--red", "N", kSettings, "", HelpSection::ConfigureOptions, "PTE setting Red, 0 to 7 [5]",
      ReadSetting<UserSettingField::Red>},
-    {"--rec", "N", kConfigure, "", HelpSection::ConfigureOptions, "PTE setting Rec, 0 to 7 [2]",
+    {"--rec", "N", kSettings, "", HelpSection::ConfigureOptions, "PTE setting Rec, 0 to 7 [2]",
      ReadSetting<UserSettingField::Rec>},
     {"--conductance-min", "N", kConfigure, "", HelpSection::ConfigureOptions,
      "lowest accepted conductance reading [550]", ReadSetting<UserSettingField::ConductanceMin>},
@@ -255,6 +279,10 @@ constexpr OptionRow kOptions[] = {
      "after a success, add the configuration report to FILE\n"
      "(created if missing; earlier reports are kept)",
      ReadFileName<&Options::reportPath>},
+    {"--left", "N", CommandSet{Command::Inspect}, "", HelpSection::InspectOptions,
+     "the left conductance reading the would-be values assume", ReadConductance<&Options::left>},
+    {"--right", "N", CommandSet{Command::Inspect}, "", HelpSection::InspectOptions,
+     "the right one; both or neither, 0 to 4095", ReadConductance<&Options::right>},
     {"--time-scale", "X", CommandSet::Every(), "", HelpSection::Testing,
      "every pause on the line lasts X times its length (default 1)", ReadTimeScale},
 };
@@ -280,6 +308,14 @@ constexpr CommandRow kCommands[] = {
     {"reset-registers", Command::ResetRegisters, "", true, HelpSection::ServiceCommands,
      "restore the amplifier's register defaults; prints\n"
      "\"Set AMP regsiters to default values: OK\" or \"...: Error!\""},
+    {"inspect", Command::Inspect, "", true, HelpSection::ServiceCommands,
+     "read the model, the power state and STMAX, STPTE and STCLIP, writing\n"
+     "nothing, and print each register with its fields decoded. Takes\n"
+     "configure's settings --pmax to --rec: with --left N --right N (the\n"
+     "conductance readings to assume; the amplifier gives them only in\n"
+     "its test state, which inspect does not set) it also prints what a\n"
+     "configuration would write. Exit 0 when everything was read, 1 when\n"
+     "the amplifier did not answer or a read failed"},
     {"detect", Command::Detect, "", false, HelpSection::WizardCommands,
      "look for a K5 (with --warmed-up it must also be powered on); prints\n"
      "\"Looking for K5...\" and the result"},
@@ -325,7 +361,9 @@ constexpr Section kSections[] = {
     {HelpSection::ConfigureOptions,
      "Configure options (defaults in brackets; bounds as in the User Settings dialog):\n", 24, "",
      "k5ctl: settings and --report belong to configure"},
-    {HelpSection::Record, "The production record (configure, detect, warm-up, calibrate):\n", 24,
+    {HelpSection::InspectOptions, "Inspect options:\n", 24, "", ""},
+    {HelpSection::Record,
+     "The production record (configure, inspect, detect, warm-up, calibrate):\n", 24,
      "The files of --report and --json are opened (created if missing) before anything is\n"
      "sent to the amplifier: one that cannot be opened ends the command at once with exit\n"
      "status 21. Each is added to under a lock on the whole file, in one write; a write that\n"
@@ -333,6 +371,7 @@ constexpr Section kSections[] = {
      "\n"
      "A record's result is the code of the procedure that ended the run:\n"
      "  configure  0 success, 1 to 5 as its exit status\n"
+     "  inspect    0 everything read, 1 no answer or a read failed\n"
      "  detection  1 no K5 on the chosen port, 2 not powered on, 3 found,\n"
      "             4 none found on COM1 to COM15\n"
      "  warm-up    14 error, 15 cancelled, 17 countdown ended\n"
@@ -368,6 +407,8 @@ constexpr std::string_view kUsageTail =
     "            the amplifier's echo\n"
     "  1,5,9,11  calibrate final codes: failed, wrong load, read-back mismatch,\n"
     "            power-off failed\n"
+    "  1         inspect: the amplifier did not answer or a read failed (a line on\n"
+    "            standard error)\n"
     "  14        warm-up error\n"
     "  20        the port could not be opened (\"Port error: <reason>\" on standard error)\n"
     "  21        --report or --json could not be opened (the command ends before anything\n"
@@ -691,6 +732,9 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
                 return Refuse(std::move(*prompt));
             }
         }
+    }
+    if (options.left.has_value() != options.right.has_value()) {
+        return Refuse("k5ctl: give --left and --right together");
     }
     options.command = command->command;
     ParseResult accepted;

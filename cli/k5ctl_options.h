@@ -39,6 +39,7 @@ enum class Command {
     WarmUp,
     Calibrate,
     Ports,
+    Inspect,
 };
 
 // The wizard's commands work on COM ports, and port 0 (or none) asks for automatic detection.
@@ -49,7 +50,7 @@ inline bool IsWizardCommand(Command command) {
 
 // The commands that can leave a record with --json.
 inline bool KeepsRecord(Command command) {
-    return command == Command::Configure || IsWizardCommand(command);
+    return command == Command::Configure || command == Command::Inspect || IsWizardCommand(command);
 }
 
 // Which unit a run was made on, by whom and where; each empty when not given.
@@ -74,6 +75,10 @@ struct Options {
     int minutes = 10;
     // The configuration run's user settings: the defaults, changed by the options.
     UserSettings settings;
+    // inspect: the conductance readings that its would-be register values assume; both or
+    // neither.
+    std::optional<uint32_t> left;
+    std::optional<uint32_t> right;
     std::string reportPath;
     // After the run, one JSON line is added to this file.
     std::string jsonPath;
@@ -113,6 +118,7 @@ enum class HelpSection {
     WizardCommands,
     PortsCommand,
     ConfigureOptions,
+    InspectOptions,
     Record,
     Testing,
     InSynopsis,

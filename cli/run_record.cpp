@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <ctime>
+#include <utility>
 
 #include "cli/k5ctl_options.h"
 #include "k5/version.h"
@@ -109,6 +110,10 @@ void RunRecord::SetSettings(const UserSettings& settings) {
     out["rec"] = settings.rec;
     out["conductance-min"] = settings.conductanceMin;
     out["conductance-max"] = settings.conductanceMax;
+}
+
+void RunRecord::Set(std::string_view key, Json value) {
+    json_[std::string(key)] = std::move(value);
 }
 
 void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {

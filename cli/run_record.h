@@ -54,6 +54,8 @@ public:
     void SetResult(std::optional<int> result);
     // The ten user settings, by their option names.
     void SetSettings(const UserSettings& settings);
+    // A key of the command's own, after those above.
+    void Set(std::string_view key, Json value);
     // The readings, coefficients, fields and registers; the output figures with `figures`.
     void SetMeasured(const MeasuredValues& values, bool figures);
 

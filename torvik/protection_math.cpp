@@ -147,6 +147,32 @@ uint32_t ComposeStclip(float cp) {
     return static_cast<uint32_t>(ClipCode(cp)) << 24;
 }
 
+StmaxFields DecodeStmax(uint32_t stmax) {
+    return {stmax & kRegisterFieldMax, (stmax >> 16) & kRegisterFieldMax, stmax & 0xF000F000u};
+}
+
+StpteFields DecodeStpte(uint32_t stpte) {
+    return {stpte & kRegisterFieldMax, (stpte >> 12) & 0x1Fu, (stpte >> 17) & 0x7u, stpte >> 20};
+}
+
+uint8_t DecodeStclip(uint32_t stclip) {
+    return static_cast<uint8_t>(stclip >> 24);
+}
+
+std::optional<ClipSpan> ClipSpanOf(uint8_t code) {
+    if (code == kClipCodeAboveTable) {
+        // The last two rows share the code, and anything above the table gets it too.
+        return ClipSpan{kClipRows[kClipRows.size() - 3].bound, std::nullopt};
+    }
+    for (size_t i = 0; i < kClipRows.size(); ++i) {
+        if (kClipRows[i].code == code) {
+            return ClipSpan{i == 0 ? std::nullopt : std::optional<double>(kClipRows[i - 1].bound),
+                            kClipRows[i].bound};
+        }
+    }
+    return std::nullopt;
+}
+
 std::string FormatValueLine(const char* format, uint32_t value) {
     return Format(format, static_cast<int>(value), value);
 }

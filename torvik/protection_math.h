@@ -65,6 +65,34 @@ uint32_t ComposeStpte(uint32_t calcPc, uint32_t ep, uint32_t red, uint32_t rec);
 uint8_t ClipCode(float cp);
 uint32_t ComposeStclip(float cp);
 
+// What a protection register carries, read back field by field: the inverse of the layouts
+// above for fields that fit their bits. STMAX's marker is its bits 12-15 and 28-31, which a
+// composed value holds as 0xD000D000.
+struct StmaxFields {
+    uint32_t calcPmax = 0;  // bits 0-11
+    uint32_t calcIp = 0;    // bits 16-27
+    uint32_t marker = 0;
+};
+struct StpteFields {
+    uint32_t calcPc = 0;  // bits 0-11
+    uint32_t ep = 0;      // bits 12-16
+    uint32_t rec = 0;     // bits 17-19
+    uint32_t red = 0;     // bits 20-31
+};
+StmaxFields DecodeStmax(uint32_t stmax);
+StpteFields DecodeStpte(uint32_t stpte);
+// The clip code in bits 24-31; the bits below it are 0 in a composed value.
+uint8_t DecodeStclip(uint32_t stclip);
+
+// The clip settings that select `code`: above `above` (none for 0x1F) and at most `atMost`
+// (none for 0x01, which also takes every value above the table). Nothing for a code the
+// table does not give.
+struct ClipSpan {
+    std::optional<double> above;
+    std::optional<double> atMost;
+};
+std::optional<ClipSpan> ClipSpanOf(uint8_t code);
+
 // printf-style formatting of the log lines. A "%d(0x%x)" line prints its value twice, as a
 // signed decimal and as hexadecimal; a figure line prints one signed decimal.
 std::string FormatValueLine(const char* format, uint32_t value);

@@ -140,9 +140,9 @@ TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
     };
     const Case cases[] = {
         {{"--port", "1", "link-test", "--json", "f"},
-         "k5ctl: --json belongs to configure, detect, warm-up and calibrate"},
+         "k5ctl: --json belongs to configure, inspect, detect, warm-up and calibrate"},
         {{"--port", "1", "reset-registers", "--station", "S1"},
-         "k5ctl: --station belongs to configure, detect, warm-up and calibrate"},
+         "k5ctl: --station belongs to configure, inspect, detect, warm-up and calibrate"},
         {{"calibrate", "--minutes", "2"},
          "k5ctl: --minutes belongs to warm-up and calibrate --warm-up"},
         {{"detect", "--warm-up", "--warmed-up"}, "k5ctl: --warm-up belongs to calibrate"},
@@ -151,10 +151,14 @@ TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
         {{"link-test", "--warmed-up"}, "k5ctl: give the line with --port N or --device PATH"},
         // A missing argument comes after the wizard's options and before configure's.
         {{"--port", "1", "burn-in", "--json", "f"},
-         "k5ctl: --json belongs to configure, detect, warm-up and calibrate"},
+         "k5ctl: --json belongs to configure, inspect, detect, warm-up and calibrate"},
         {{"--port", "1", "burn-in", "--report", "f"}, "k5ctl: burn-in takes on or off"},
         {{"--port", "1", "burn-in", "on", "--report", "f"},
          "k5ctl: settings and --report belong to configure"},
+        // inspect's readings come as a pair.
+        {{"--port", "1", "inspect", "--left", "700"}, "k5ctl: give --left and --right together"},
+        {{"--port", "1", "inspect", "--right", "4096", "--left", "700"},
+         "k5ctl: --right takes a conductance reading from 0 to 4095"},
         // A flag given a value is not the flag.
         {{"detect", "--warmed-up=yes"}, "k5ctl: unknown option --warmed-up"},
     };
@@ -239,6 +243,8 @@ TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
         {"--unit", "SN-1"},
         {"--operator", "op"},
         {"--station", "st"},
+        {"--left", "700"},
+        {"--right", "720"},
     };
     for (const OptionRow& option : OptionTable()) {
         if (!option.argument.empty() && !values.contains(option.name)) {
@@ -256,6 +262,11 @@ TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
             args.push_back(option.name);
             if (!option.argument.empty()) {
                 args.push_back(values.at(option.name));
+            }
+            // A conductance reading is given with the other one.
+            if (option.name == "--left" || option.name == "--right") {
+                const std::string_view other = option.name == "--left" ? "--right" : "--left";
+                args.insert(args.end(), {other, values.at(other)});
             }
             for (const OptionRow& with : OptionTable()) {
                 if (with.name == option.with && with.commands.Contains(command.command)) {

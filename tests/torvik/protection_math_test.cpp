@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace k5::torvik {
@@ -224,6 +225,81 @@ TEST(ProtectionMath, ClipCodeAtEveryBound) {
     // Outside the table: the last row's code.
     EXPECT_EQ(ClipCode(1.5f), 0x01);
     EXPECT_EQ(ClipCode(std::numeric_limits<float>::quiet_NaN()), 0x01);
+}
+
+// Settings within the dialog's bounds, with readings whose fields fit their 12 bits: reading
+// the composed registers back gives the calculated fields and the settings again.
+struct RoundTrip {
+    uint32_t avg, pmax, pc, ip, pref;
+    float cp;
+    uint32_t ep, red, rec;
+};
+
+constexpr RoundTrip kRoundTrips[] = {
+    {760, 500, 250, 36, 900, 0.8125f, 2, 5, 2},        {710, 500, 250, 36, 900, 0.9f, 0, 0, 0},
+    {550, 1000, 1000, 100, 10000, 0.28125f, 15, 7, 7}, {900, 0, 0, 0, 0, 0.5f, 1, 6, 3},
+    {629, 300, 999, 60, 1800, 0.796875f, 8, 1, 7},     {760, 1000, 1, 1, 1000, 0.6f, 15, 0, 7},
+};
+
+TEST(ProtectionMath, DecodingGivesBackWhatWasComposed) {
+    for (const RoundTrip& row : kRoundTrips) {
+        const Coefficients coefficients = CalculateCoefficients(row.avg);
+        const RegisterFields fields =
+            CalculateRegisterFields(row.avg, coefficients, row.pmax, row.pc, row.ip, row.pref);
+        ASSERT_EQ(RegisterFieldOverflowLine(fields), std::nullopt) << row.avg << " " << row.pref;
+
+        const StmaxFields stmax = DecodeStmax(ComposeStmax(fields.calcPmax, fields.calcIp));
+        EXPECT_EQ(stmax.calcPmax, fields.calcPmax);
+        EXPECT_EQ(stmax.calcIp, fields.calcIp);
+        EXPECT_EQ(stmax.marker, 0xD000D000u);
+
+        const StpteFields stpte =
+            DecodeStpte(ComposeStpte(fields.calcPc, row.ep, row.red, row.rec));
+        EXPECT_EQ(stpte.calcPc, fields.calcPc);
+        EXPECT_EQ(stpte.ep, row.ep);
+        EXPECT_EQ(stpte.red, row.red);
+        EXPECT_EQ(stpte.rec, row.rec);
+
+        const uint8_t code = DecodeStclip(ComposeStclip(row.cp));
+        EXPECT_EQ(code, ClipCode(row.cp));
+        const std::optional<ClipSpan> span = ClipSpanOf(code);
+        ASSERT_TRUE(span) << row.cp;
+        const auto cp = static_cast<double>(row.cp);
+        EXPECT_TRUE(!span->above || cp > *span->above) << row.cp;
+        EXPECT_TRUE(!span->atMost || cp <= *span->atMost) << row.cp;
+    }
+}
+
+TEST(ProtectionMath, DecodingReadsEachFieldFromItsOwnBits) {
+    const StmaxFields stmax = DecodeStmax(0xD347D5F0u);
+    EXPECT_EQ(stmax.calcPmax, 1520u);
+    EXPECT_EQ(stmax.calcIp, 839u);
+    EXPECT_EQ(stmax.marker, 0xD000D000u);
+    // An amplifier's own value need not carry the marker.
+    EXPECT_EQ(DecodeStmax(0x0FFF0FFFu).marker, 0u);
+    const StpteFields stpte = DecodeStpte(0xFFFFFFFFu);
+    EXPECT_EQ(stpte.calcPc, 0xFFFu);
+    EXPECT_EQ(stpte.ep, 0x1Fu);
+    EXPECT_EQ(stpte.rec, 0x7u);
+    EXPECT_EQ(stpte.red, 0xFFFu);
+    EXPECT_EQ(DecodeStclip(0x0CFFFFFFu), 0x0C);
+
+    // Every code of the table: the span's upper bound selects it, the lower one the code
+    // before it.
+    for (int code = 0x1F; code >= 0x01; --code) {
+        const std::optional<ClipSpan> span = ClipSpanOf(static_cast<uint8_t>(code));
+        ASSERT_TRUE(span) << code;
+        if (span->atMost) {
+            EXPECT_EQ(ClipCode(static_cast<float>(*span->atMost)), code);
+        }
+        if (span->above) {
+            EXPECT_EQ(ClipCode(static_cast<float>(*span->above)), code + 1);
+        }
+        EXPECT_EQ(!span->above, code == 0x1F);
+        EXPECT_EQ(!span->atMost, code == 0x01);
+    }
+    EXPECT_FALSE(ClipSpanOf(0x00));
+    EXPECT_FALSE(ClipSpanOf(0x20));
 }
 
 TEST(ProtectionMath, LogFormatting) {
