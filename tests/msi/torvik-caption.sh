@@ -18,4 +18,7 @@ window=$(gui_window torvik 60)
 [ "$(xdotool getwindowname "$window")" = "K5 Post-AMP Config V1.3.0" ] ||
   msi_fail "TORVIK's caption is \"$(xdotool getwindowname "$window")\""
 gui_end_app
+# Leave the display as it was found: this prefix's desktop, and any TORVIK of it still
+# holding Alt+D there, must not outlive the scenario beside the GUI scenarios' programs.
+(unset DISPLAY; k5_wine_server_start "$K5_MSI_HOME")
 echo "installed torvik.exe: \"K5 Post-AMP Config V1.3.0\""
