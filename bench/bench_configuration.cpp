@@ -13,11 +13,11 @@
 #include <string_view>
 
 #include "bench/sim_line.h"
-#include "serialport/cancel_event.h"
 #include "devlink/config_settings.h"
 #include "devlink/device_link.h"
 #include "devlink/registers.h"
 #include "devlink/serial_comm.h"
+#include "serialport/cancel_event.h"
 #include "sim/simulator.h"
 #include "torvik/configuration.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/interrupt_watch.h"
-#include "cli/k5ctl_inspect.h"
+#include "cli/k5ctl_examine.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/run_record.h"

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "serialport/cancel_event.h"
 #include "devlink/frames.h"
 #include "devlink/serial_comm.h"
+#include "serialport/cancel_event.h"
 
 namespace k5 {
 

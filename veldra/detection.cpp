@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "serialport/com_port.h"
 #include "devlink/commands.h"
+#include "serialport/com_port.h"
 
 namespace k5::veldra {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "serialport/cancel_event.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
+#include "serialport/cancel_event.h"
 
 namespace k5::veldra {
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "serialport/cancel_event.h"
 #include "devlink/device_link.h"
 #include "devlink/serial_comm.h"
+#include "serialport/cancel_event.h"
 #include "sim/simulator.h"
 
 namespace k5::torvik::test {

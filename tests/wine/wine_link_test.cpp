@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "serialport/com_port.h"
 #include "devlink/commands.h"
 #include "devlink/device_link.h"
 #include "devlink/frames.h"
 #include "devlink/registers.h"
 #include "devlink/serial_comm.h"
+#include "serialport/com_port.h"
 #include "serialport/timer_resolution.h"
 
 namespace k5 {

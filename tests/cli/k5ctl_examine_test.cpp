@@ -81,7 +81,7 @@ TEST_P(InspectAfterConfiguration, DecodesWhatTheRunWroteAndWritesNothing) {
     ASSERT_TRUE(amp);
     const std::filesystem::path records =
         std::filesystem::temp_directory_path() /
-        ("k5ctl_inspect_" + std::string(row.name) + "_" + std::to_string(getpid()));
+        ("k5ctl_examine_" + std::string(row.name) + "_" + std::to_string(getpid()));
     std::filesystem::remove(records);
 
     std::vector<std::string> configure = {"configure", "--json", records.string()};

@@ -1,4 +1,4 @@
-#include "cli/k5ctl_inspect.h"
+#include "cli/k5ctl_examine.h"
 
 #include <charconv>
 #include <cstdarg>
