@@ -7,10 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "cli/countdown_line.h"
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_examine.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
+#include "cli/next_step_notes.h"
 #include "cli/run_record.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
@@ -246,6 +248,8 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     // Before the port is opened, so that no signal can end the process with the line half
     // written.
     InterruptWatch watch([&stop] { stop.Stop(); });
+    // The time left of the amplifier's switch-on, on a terminal.
+    CountdownLine countdown(err);
 
     CSerialComm port(static_cast<uint8_t>(options.port));
     SelectAmplifierBaudRate(port);
@@ -257,6 +261,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     }
     if (!port.Open()) {
         Print(err, "Port error: " + port.LastErrorText() + "\n");
+        Print(err, NoteAfterPortError(options, port.LastError()));
         if (!record) {
             return kExitPortError;
         }
@@ -270,6 +275,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
 
     DeviceLink link(port, cancel);
     link.SetTimeScale(options.timeScale);
+    link.SetPauseWatcher(&countdown);
 
     int status = kExitOk;
     // The run's own status, where the exit status is another: a report that was not written.

@@ -19,7 +19,29 @@ struct OptionReading {
     // The settings' texts, by field, checked once the command is known: the last one given
     // counts.
     std::array<std::optional<std::string_view>, torvik::kUserSettingOrder.size()> settingTexts{};
+    // The options that gave them, for a refusal to name.
+    std::array<std::string_view, torvik::kUserSettingOrder.size()> settingOptions{};
 };
+
+namespace {
+
+// "k5ctl: --pmax: enter an integer between 0 and 1000": the option, then what it accepts in
+// the words of the settings dialog's prompt.
+std::string SettingRefusal(std::string_view option, UserSettingField field) {
+    std::string prompt = torvik::AcceptedValuesPrompt(field);
+    if (!prompt.empty() && prompt.front() >= 'A' && prompt.front() <= 'Z') {
+        prompt.front() = static_cast<char>(prompt.front() - 'A' + 'a');
+    }
+    if (prompt.ends_with('.')) {
+        prompt.pop_back();
+    }
+    return "k5ctl: " + std::string(option) + ": " + prompt;
+}
+
+// The pointer to the full list, for refusals that a wrong word or a typing slip caused.
+constexpr std::string_view kSeeHelp = "; see k5ctl --help";
+
+}  // namespace
 
 namespace {
 
@@ -45,22 +67,19 @@ std::optional<double> ParseTimeScale(std::string_view text) {
 
 // --port and --device: one of them, once.
 template <bool kPort>
-std::optional<std::string> ReadLine(OptionReading& reading, const OptionRow& row,
+std::optional<std::string> ReadLine(OptionReading& reading, const OptionRow&,
                                     std::optional<std::string_view> value) {
     if (reading.haveLine) {
         return "k5ctl: give one of --port and --device, once";
     }
-    if (!value) {
-        return "k5ctl: " + std::string(row.name) + " needs a value";
-    }
     if constexpr (kPort) {
-        const std::optional<unsigned> port = ParsePortNumber(*value);
+        const std::optional<unsigned> port = value ? ParsePortNumber(*value) : std::nullopt;
         if (!port) {
             return "k5ctl: --port takes a COM port number from 1 to 255";
         }
         reading.options.port = *port;
     } else {
-        if (value->empty()) {
+        if (!value || value->empty()) {
             return "k5ctl: --device needs a path";
         }
         reading.options.device = std::string(*value);
@@ -194,9 +213,10 @@ template <UserSettingField kField>
 std::optional<std::string> ReadSetting(OptionReading& reading, const OptionRow& row,
                                        std::optional<std::string_view> value) {
     if (!value) {
-        return "k5ctl: " + std::string(row.name) + " needs a value";
+        return SettingRefusal(row.name, kField);
     }
     reading.settingTexts[static_cast<size_t>(kField)] = *value;
+    reading.settingOptions[static_cast<size_t>(kField)] = row.name;
     return std::nullopt;
 }
 
@@ -417,7 +437,8 @@ constexpr std::string_view kUsageTail =
     "  31        detection: no K5 answered on the chosen port\n"
     "  32        detection: the K5 is not powered on\n"
     "  34        detection: no K5 found on COM1 to COM15\n"
-    "  64        bad usage or a refused setting (the setting's prompt on standard error)\n"
+    "  64        bad usage or a refused setting (standard error names the option and\n"
+    "            what it takes)\n"
     "  130       stopped by Ctrl-C, SIGTERM or SIGHUP (calibrate still prints its page\n"
     "            text); a stop after the procedure has ended (calibrate: after its final\n"
     "            report) is too late and leaves the run's own status\n";
@@ -653,7 +674,7 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
         }
         const OptionRow* row = FindOption(arg);
         if (row != nullptr && row->argument.empty() && inlineValue) {
-            row = nullptr;  // a flag takes no value
+            return Refuse("k5ctl: " + std::string(arg) + " takes no value");
         }
         if (row != nullptr) {
             std::optional<std::string_view> value;
@@ -671,13 +692,13 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
             continue;
         }
         if (arg.starts_with("-")) {
-            return Refuse("k5ctl: unknown option " + std::string(arg));
+            return Refuse("k5ctl: unknown option " + std::string(arg) + std::string(kSeeHelp));
         }
 
         if (command == nullptr) {
             command = FindCommand(arg);
             if (command == nullptr) {
-                return Refuse("k5ctl: unknown command " + std::string(arg));
+                return Refuse("k5ctl: unknown command " + std::string(arg) + std::string(kSeeHelp));
             }
             continue;
         }
@@ -687,11 +708,11 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
             haveArgument = true;
             continue;
         }
-        return Refuse("k5ctl: unexpected argument " + std::string(arg));
+        return Refuse("k5ctl: unexpected argument " + std::string(arg) + std::string(kSeeHelp));
     }
 
     if (command == nullptr) {
-        return Refuse("k5ctl: no command given");
+        return Refuse("k5ctl: no command given; k5ctl --help lists the commands");
     }
     if (command->needsLine) {
         if (!reading.haveLine) {
@@ -727,9 +748,9 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     for (const UserSettingField field : torvik::kUserSettingOrder) {
         if (const std::optional<std::string_view> text =
                 reading.settingTexts[static_cast<size_t>(field)]) {
-            if (std::optional<std::string> prompt =
-                    torvik::ApplyUserSetting(options.settings, field, *text)) {
-                return Refuse(std::move(*prompt));
+            if (torvik::ApplyUserSetting(options.settings, field, *text)) {
+                return Refuse(
+                    SettingRefusal(reading.settingOptions[static_cast<size_t>(field)], field));
             }
         }
     }

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "cli/countdown_line.h"
 #include "cli/interrupt_watch.h"
+#include "cli/next_step_notes.h"
 #include "cli/run_record.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
@@ -49,6 +51,7 @@ public:
         wizard_.Link().SetTimeScale(options.timeScale);
         // A device path is a chosen port under another name: opened directly, never searched.
         wizard_.Port().SetDevicePathOverride(options.device);
+        wizard_.Link().SetPauseWatcher(&countdown_);
     }
     ~Session() {
         runner_.Stop();
@@ -90,11 +93,13 @@ public:
             if (!page.Text().ends_with('\r')) {
                 Print(out_, "\n");  // the found text ends its paragraph without a break
             }
+            Print(err_, NoteAfterDetection(options_, event.code));
             switch (event.code) {
                 case veldra::kDetectFound:
                     return kExitOk;
                 case veldra::kDetectOpenFailed:
                     Print(err_, "Port error: " + wizard_.Port().LastErrorText() + "\n");
+                    Print(err_, NoteAfterPortError(options_, wizard_.Port().LastError()));
                     return kExitPortError;
                 case veldra::kDetectNoK5:
                     return kExitNoK5;
@@ -130,14 +135,16 @@ public:
                     if (page.TickCountdown()) {
                         runner_.Stop();
                         result_ = static_cast<int>(veldra::kWarmUpFinished);
+                        countdown_.Stop();
                         PrintPageText(out_, page.Outcome() + "\n");
+                        Print(err_, NoteAfterWarmUpEnd(options_, veldra::kWarmUpFinished));
                         if (!calibrationFollows) {
                             MuteAfterWarmUp();
                         }
                         return kExitOk;
                     }
                     if (page.Seconds() == 0) {
-                        PrintPageText(out_, page.Countdown() + "\n");
+                        countdown_.Above([&] { PrintPageText(out_, page.Countdown() + "\n"); });
                     }
                     break;
                 }
@@ -148,6 +155,8 @@ public:
                     if (event.code == veldra::kWarmUpRunning) {
                         page.Apply(event.code);
                         PrintPageText(out_, page.ProgressLine() + page.Countdown() + "\n");
+                        Print(err_, NoteAfterWarmUpStart(options_));
+                        countdown_.Start(WaitKind::WarmUp, std::chrono::minutes(minutes));
                         nextTick = Clock::now() + std::chrono::seconds(1);
                     } else if (event.code == veldra::kWarmUpError ||
                                event.code == veldra::kWarmUpCancelled) {
@@ -255,10 +264,12 @@ private:
     }
 
     int EndWarmUp(veldra::WarmUpPageModel& page, uint32_t code, int status) {
+        countdown_.Stop();
         result_ = static_cast<int>(code);
         React(WorkerEvent{veldra::kMsgWarmUpEvent, code, 0, 0});
         page.Apply(code);
         PrintPageText(out_, page.Outcome());
+        Print(err_, NoteAfterWarmUpEnd(options_, code));
         return status;
     }
 
@@ -286,6 +297,8 @@ private:
     const Options& options_;
     std::FILE* out_;
     std::FILE* err_;
+    // The time left of the switch-on and of the warm-up, on a terminal.
+    CountdownLine countdown_{err_};
     veldra::WizardLink wizard_;
     // A stop counts until the calibration's final report has come.
     WorkerEventQueue queue_{[](const WorkerEvent& event) {

@@ -31,7 +31,13 @@ const char* Describe(LinkFailure failure) {
 WaitResult DeviceLink::WaitOrCancel(uint32_t ms) {
     const auto scaled = std::chrono::duration<double, std::milli>(ms * timeScale_);
     const auto timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(scaled);
-    return cancel_.WaitFor(timeout) ? WaitResult::Cancelled : WaitResult::Elapsed;
+    if (pauseWatcher_ == nullptr || ms == 0) {
+        return cancel_.WaitFor(timeout) ? WaitResult::Cancelled : WaitResult::Elapsed;
+    }
+    pauseWatcher_->PauseBegins(std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
+    const bool cancelled = cancel_.WaitFor(timeout);
+    pauseWatcher_->PauseEnds();
+    return cancelled ? WaitResult::Cancelled : WaitResult::Elapsed;
 }
 
 void DeviceLink::WriteBytes(const uint8_t* data, size_t count) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -33,6 +34,15 @@ enum class LinkFailure {
 
 const char* Describe(LinkFailure failure);
 
+// Told on the pausing thread when a pause on the cancel event begins (with its scaled length)
+// and when it ends, elapsed or cancelled: a runner can show the time left of a long one.
+class PauseWatcher {
+public:
+    virtual ~PauseWatcher() = default;
+    virtual void PauseBegins(std::chrono::milliseconds length) = 0;
+    virtual void PauseEnds() = 0;
+};
+
 // A window's port record together with its cancel event: the context of every exchange with
 // the amplifier. Every exchange purges, writes, pauses on the cancel event, then reads what
 // has arrived within the port's time-outs.
@@ -61,6 +71,8 @@ public:
 
     // Waits `ms` (scaled) on the cancel event; 0 only polls. A signal seen is consumed.
     WaitResult WaitOrCancel(uint32_t ms);
+    // Set before any worker uses the link; nullptr for none. The watcher must outlive its use.
+    void SetPauseWatcher(PauseWatcher* watcher) { pauseWatcher_ = watcher; }
 
     // Sends a text command and looks for `expected` anywhere among the reply's bytes. 1 if it
     // was seen; 0 on no reply, a wrong reply, a closed port or a cancel in the pause (which
@@ -96,6 +108,7 @@ private:
     CancelEvent& cancel_;
     int commandAttempts_;
     double timeScale_ = 1.0;
+    PauseWatcher* pauseWatcher_ = nullptr;
     LinkFailure lastFailure_ = LinkFailure::None;
     ReplyCheck lastReplyCheck_ = ReplyCheck::Ok;
 };

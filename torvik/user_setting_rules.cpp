@@ -131,4 +131,15 @@ std::optional<std::string> ApplyUserSetting(UserSettings& settings, UserSettingF
     return std::nullopt;
 }
 
+std::string AcceptedValuesPrompt(UserSettingField field) {
+    const std::optional<IntegerRule> rule = RuleFor(field);
+    if (!rule) {
+        return NumberRangePrompt(kCpMin, kCpMax);
+    }
+    if (rule->max == std::numeric_limits<uint32_t>::max()) {
+        return "Enter a positive integer.";
+    }
+    return IntegerRangePrompt(rule->min, rule->max);
+}
+
 }  // namespace k5::torvik

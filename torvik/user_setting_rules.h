@@ -57,4 +57,9 @@ std::string FormatSettingNumber(double value);
 std::optional<std::string> ApplyUserSetting(UserSettings& settings, UserSettingField field,
                                             std::string_view text);
 
+// What `field` accepts, in the words of its prompt: "Enter an integer between 0 and 1000.",
+// "Enter a number between 0.28125 and 0.9."; "Enter a positive integer." for the conductance
+// range fields, which take any unsigned value.
+std::string AcceptedValuesPrompt(UserSettingField field);
+
 }  // namespace k5::torvik

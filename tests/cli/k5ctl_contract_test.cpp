@@ -156,7 +156,7 @@ const Row kRows[] = {
      "refused setting",
      std::nullopt,
      {"--port", "3", "configure", "--cp", "1.5"},
-     "Enter a number between 0.28125 and 0.9.\n"},
+     "k5ctl: --cp: enter a number between 0.28125 and 0.9\n"},
     {130,
      "calibrate stopped",
      sim::SimConfig{},

@@ -71,21 +71,21 @@ TEST(K5ctlOptions, WizardCommandsTakeADeviceAndTheRecordFile) {
     EXPECT_EQ(r.options->command, Command::Version);
 }
 
-TEST(K5ctlOptions, RefusedSettingsGiveTheDialogsPrompt) {
+TEST(K5ctlOptions, RefusedSettingsNameTheOptionAndTheDialogsBounds) {
     struct Case {
         std::vector<std::string_view> args;
         std::string error;
     };
     const Case cases[] = {
-        {{"--pmax", "1001"}, "Enter an integer between 0 and 1000."},
-        {{"--pref", "10001"}, "Enter an integer between 0 and 10000."},
-        {{"--ep", "16"}, "Enter an integer between 0 and 15."},
-        {{"--red", "8"}, "Enter an integer between 0 and 7."},
-        {{"--cp", "0.28"}, "Enter a number between 0.28125 and 0.9."},
-        {{"--cp", "x"}, "Enter a number."},
-        {{"--ip", "-3"}, "Enter a positive integer."},
+        {{"--pmax", "1001"}, "k5ctl: --pmax: enter an integer between 0 and 1000"},
+        {{"--pref", "10001"}, "k5ctl: --pref: enter an integer between 0 and 10000"},
+        {{"--ep", "16"}, "k5ctl: --ep: enter an integer between 0 and 15"},
+        {{"--red", "8"}, "k5ctl: --red: enter an integer between 0 and 7"},
+        {{"--cp", "0.28"}, "k5ctl: --cp: enter a number between 0.28125 and 0.9"},
+        {{"--cp", "x"}, "k5ctl: --cp: enter a number between 0.28125 and 0.9"},
+        {{"--ip", "-3"}, "k5ctl: --ip: enter an integer between 0 and 1000"},
         // Two refused values: the one the dialog checks first is reported.
-        {{"--cp", "2", "--rec", "9"}, "Enter an integer between 0 and 7."},
+        {{"--cp", "2", "--rec", "9"}, "k5ctl: --rec: enter an integer between 0 and 7"},
     };
     for (const Case& c : cases) {
         std::vector<std::string_view> args = {"--port", "1", "configure"};
@@ -160,7 +160,7 @@ TEST(K5ctlOptions, MisplacedOptionsAreNamedInTheirOrder) {
         {{"--port", "1", "inspect", "--right", "4096", "--left", "700"},
          "k5ctl: --right takes a conductance reading from 0 to 4095"},
         // A flag given a value is not the flag.
-        {{"detect", "--warmed-up=yes"}, "k5ctl: unknown option --warmed-up"},
+        {{"detect", "--warmed-up=yes"}, "k5ctl: --warmed-up takes no value"},
     };
     for (const Case& c : cases) {
         const ParseResult r = Parse(c.args);

@@ -220,7 +220,7 @@ TEST(K5ctlProgram, PortErrorAndUsage) {
 
     const Outcome refused = RunK5ctl({"--port", "1", "configure", "--pmax", "1001"});
     EXPECT_EQ(refused.exitStatus, 64);
-    EXPECT_EQ(refused.err, "Enter an integer between 0 and 1000.\n");
+    EXPECT_EQ(refused.err, "k5ctl: --pmax: enter an integer between 0 and 1000\n");
 
     const Outcome help = RunK5ctl({"--help"});
     EXPECT_EQ(help.exitStatus, 0);

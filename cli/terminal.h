@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdio>
+
+namespace k5::cli {
+
+// Whether `stream` is a terminal that understands the cursor sequences of a live line: a
+// terminal device (on Windows a console, switched to its VT mode) whose TERM is not "dumb".
+// A pipe, a file or a CI log is none.
+bool IsLiveTerminal(std::FILE* stream);
+
+}  // namespace k5::cli

@@ -1,0 +1,19 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
+
+#include "cli/terminal.h"
+
+namespace k5::cli {
+
+bool IsLiveTerminal(std::FILE* stream) {
+    const int fd = stream != nullptr ? ::fileno(stream) : -1;
+    if (fd < 0 || ::isatty(fd) == 0) {
+        return false;
+    }
+    const char* term = std::getenv("TERM");
+    return term == nullptr || std::string_view(term) != "dumb";
+}
+
+}  // namespace k5::cli
