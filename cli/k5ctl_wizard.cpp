@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "cli/interrupt_watch.h"
 #include "cli/run_record.h"
 #include "devlink/commands.h"
 #include "devlink/config_settings.h"
@@ -30,13 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A closed standard output drops the text; the procedure goes on (SIGPIPE is ignored).
-void Print(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
-void PrintPageText(std::FILE* out, std::string_view pageText) {
+void PrintPageText(TextSink& out, std::string_view pageText) {
     Print(out, veldra::ToLineFeeds(pageText));
 }
 
@@ -44,8 +37,11 @@ void PrintPageText(std::FILE* out, std::string_view pageText) {
 // its reports arrive on.
 class Session {
 public:
-    Session(const Options& options, std::FILE* out, std::FILE* err)
-        : options_(options), out_(out), err_(err), watch_([this] { queue_.Interrupt(); }) {
+    Session(const Options& options, const UnitRun& run)
+        : options_(options),
+          out_(run.out),
+          err_(run.err),
+          stopping_(run.stop, [this] { queue_.Interrupt(); }) {
         wizard_.Link().SetTimeScale(options.timeScale);
         // A device path is a chosen port under another name: opened directly, never searched.
         wizard_.Port().SetDevicePathOverride(options.device);
@@ -129,6 +125,7 @@ public:
                     *nextTick += std::chrono::seconds(1);
                     if (page.TickCountdown()) {
                         runner_.Stop();
+                        out_.CountdownEnds();
                         result_ = static_cast<int>(veldra::kWarmUpFinished);
                         PrintPageText(out_, page.Outcome() + "\n");
                         if (!calibrationFollows) {
@@ -148,7 +145,10 @@ public:
                     if (event.code == veldra::kWarmUpRunning) {
                         page.Apply(event.code);
                         PrintPageText(out_, page.ProgressLine() + page.Countdown() + "\n");
-                        nextTick = Clock::now() + std::chrono::seconds(1);
+                        const Clock::time_point started = Clock::now();
+                        nextTick = started + std::chrono::seconds(1);
+                        out_.CountdownBegins(started + std::chrono::minutes(minutes),
+                                             std::chrono::minutes(minutes));
                     } else if (event.code == veldra::kWarmUpError ||
                                event.code == veldra::kWarmUpCancelled) {
                         runner_.Finish();
@@ -255,6 +255,7 @@ private:
     }
 
     int EndWarmUp(veldra::WarmUpPageModel& page, uint32_t code, int status) {
+        out_.CountdownEnds();
         result_ = static_cast<int>(code);
         React(WorkerEvent{veldra::kMsgWarmUpEvent, code, 0, 0});
         page.Apply(code);
@@ -284,15 +285,15 @@ private:
     }
 
     const Options& options_;
-    std::FILE* out_;
-    std::FILE* err_;
+    TextSink& out_;
+    TextSink& err_;
     veldra::WizardLink wizard_;
     // A stop counts until the calibration's final report has come.
     WorkerEventQueue queue_{[](const WorkerEvent& event) {
         return event.message == veldra::kMsgCalibProgress && veldra::IsFinalCalibCode(event.code);
     }};
     WorkerRunner runner_{wizard_.Cancel(), queue_};
-    InterruptWatch watch_;
+    const StopHub::Subscription stopping_;
     ConfigSettings calib_;
     veldra::CalibrationFigures figures_;
     std::optional<int> result_;
@@ -302,25 +303,20 @@ private:
 // The production record of one command and its file, opened before the session touches any
 // line: a file that cannot be written ends the command at once.
 struct Recording {
-    std::unique_ptr<LockedAppendFile> file;
+    LockedAppendFile* file = nullptr;
     std::optional<RunRecord> record;
 
-    // False (after saying why on `err`) when the record file cannot be opened.
-    bool Begin(const Options& options, std::string_view command, std::FILE* err) {
-        if (options.jsonPath.empty()) {
-            return true;
-        }
-        file = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
-        if (file) {
+    Recording(const UnitRun& run, std::string_view command, const Options& options)
+        : file(run.recordFile) {
+        if (file != nullptr) {
             record.emplace(command, options.identity);
         }
-        return file != nullptr;
     }
 };
 
 // Adds the record when one is asked for; returns the exit status.
 int Conclude(const Session& session, Recording& recording, int status, bool calibration,
-             std::FILE* err) {
+             TextSink& err) {
     if (!recording.record) {
         return status;
     }
@@ -335,35 +331,26 @@ int Conclude(const Session& session, Recording& recording, int status, bool cali
 
 }  // namespace
 
-int RunDetectCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "detect", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunDetectCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "detect", options);
+    Session session(options, run);
     const int status = session.Detect(options.warmedUp);
-    return Conclude(session, recording, status, false, err);
+    return Conclude(session, recording, status, false, run.err);
 }
 
-int RunWarmUpCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "warm-up", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunWarmUpCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "warm-up", options);
+    Session session(options, run);
     int status = session.Detect(false);
     if (status == kExitOk) {
         status = session.WarmUp(options.minutes, false);
     }
-    return Conclude(session, recording, status, false, err);
+    return Conclude(session, recording, status, false, run.err);
 }
 
-int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "calibrate", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunCalibrateCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "calibrate", options);
+    Session session(options, run);
     // Calibrating at once is the wizard's path for an amplifier said to be warmed up, so
     // detection also asks that it is powered on; a cold one is warmed up first, and then
     // the power state is not asked.
@@ -374,7 +361,7 @@ int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) 
     if (status == kExitOk) {
         status = session.Calibrate();
     }
-    return Conclude(session, recording, status, true, err);
+    return Conclude(session, recording, status, true, run.err);
 }
 
 }  // namespace k5::cli

@@ -245,6 +245,8 @@ TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
         {"--station", "st"},
         {"--left", "700"},
         {"--right", "720"},
+        {"--units", "u"},
+        {"--log-dir", "d"},
     };
     for (const OptionRow& option : OptionTable()) {
         if (!option.argument.empty() && !values.contains(option.name)) {
