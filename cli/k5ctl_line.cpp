@@ -189,6 +189,7 @@ public:
     // every kRedrawPause, and every kRedrawAtLeast for the countdowns.
     void ShowLive(const std::vector<std::unique_ptr<Unit>>& units) {
         bool drawn = false;
+        std::string lastFrame;
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait_for(lock, kRedrawAtLeast, [this] { return dirty_ || running_ == 0; });
@@ -200,7 +201,11 @@ public:
             for (const auto& unit : units) {
                 frame += "\r" + FitLine(LiveLine(*unit, units, now), columns_ - 1) + "\x1b[K\n";
             }
-            WriteLocked(out_, frame);
+            // A countdown that has not moved a second on is not drawn again.
+            if (frame != lastFrame) {
+                WriteLocked(out_, frame);
+                lastFrame = std::move(frame);
+            }
             if (last) {
                 break;
             }
@@ -225,7 +230,7 @@ public:
     }
 
     void Summary(const std::vector<std::unique_ptr<Unit>>& units) {
-        size_t labelWidth = 4;  // "PORT"
+        size_t labelWidth = 4;   // "PORT"
         size_t deviceWidth = 6;  // "DEVICE"
         size_t resultWidth = 6;  // "RESULT"
         for (const auto& unit : units) {
@@ -263,7 +268,8 @@ private:
             labelWidth = std::max(labelWidth, other->label.size());
             deviceWidth = std::max(deviceWidth, other->device.size());
         }
-        std::string line = Pad(unit.label, labelWidth) + "  " + Pad(unit.device, deviceWidth) + "  ";
+        std::string line =
+            Pad(unit.label, labelWidth) + "  " + Pad(unit.device, deviceWidth) + "  ";
         if (unit.status) {
             return line + ResultText(*unit.status) + "  " + DurationText(unit.duration);
         }
@@ -445,9 +451,9 @@ int RunLine(const Options& given, std::FILE* out, std::FILE* err) {
                 UnitSink unitErr(output, *unit, true);
                 LoggedSink logged(unitOut, unit->log.get(), unitErr);
                 const Clock::time_point started = Clock::now();
-                const int unitStatus = RunUnit(unit->options, {logged, unitErr, stop,
-                                                               files->record.get(),
-                                                               files->report.get()});
+                const int unitStatus =
+                    RunUnit(unit->options,
+                            {logged, unitErr, stop, files->record.get(), files->report.get()});
                 output.Finish(*unit, unitStatus, Clock::now() - started);
             });
         }

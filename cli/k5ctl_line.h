@@ -31,7 +31,8 @@ std::unique_ptr<UnitLogFile> OpenUnitLog(const std::string& folder, unsigned por
 // The first failed write to the file is told on `err`; the run goes on.
 class LoggedSink final : public TextSink {
 public:
-    LoggedSink(TextSink& out, UnitLogFile* file, TextSink& err) : out_(out), file_(file), err_(err) {}
+    LoggedSink(TextSink& out, UnitLogFile* file, TextSink& err)
+        : out_(out), file_(file), err_(err) {}
     void Write(std::string_view text) override;
     void CountdownBegins(Clock::time_point end, std::chrono::seconds total) override {
         out_.CountdownBegins(end, total);

@@ -62,9 +62,8 @@ std::optional<std::string> ParsePortList(std::string_view text, std::vector<unsi
         }
         const size_t dash = element.find('-');
         const std::optional<unsigned> first = ParsePortNumber(element.substr(0, dash));
-        const std::optional<unsigned> last = dash == std::string_view::npos
-                                                 ? first
-                                                 : ParsePortNumber(element.substr(dash + 1));
+        const std::optional<unsigned> last =
+            dash == std::string_view::npos ? first : ParsePortNumber(element.substr(dash + 1));
         if (!first || !last) {
             return std::string(kRange);
         }

@@ -16,8 +16,7 @@ namespace k5::cli {
 class UnitLogFile {
 public:
     // Null, with `error` set to why, when the file cannot be taken.
-    static std::unique_ptr<UnitLogFile> Open(const std::filesystem::path& path,
-                                             std::string& error);
+    static std::unique_ptr<UnitLogFile> Open(const std::filesystem::path& path, std::string& error);
     ~UnitLogFile();
     UnitLogFile(const UnitLogFile&) = delete;
     UnitLogFile& operator=(const UnitLogFile&) = delete;

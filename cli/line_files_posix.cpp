@@ -27,9 +27,9 @@ UnitLogFile::~UnitLogFile() = default;
 std::unique_ptr<UnitLogFile> UnitLogFile::Open(const std::filesystem::path& path,
                                                std::string& error) {
     // O_NONBLOCK: a FIFO planted under the name must not hold the open.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                                         O_NOCTTY | O_APPEND,
-                       0644));
+    UniqueFd fd(::open(
+        path.c_str(),
+        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_APPEND, 0644));
     if (!fd) {
         const int openError = errno;
         error = openError == ELOOP ? "it is a symbolic link" : ErrnoText(openError);

@@ -62,8 +62,7 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path,
-                                                 TextSink& err) {
+std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path, TextSink& err) {
     std::string reason;
     std::unique_ptr<LockedAppendFile> file = LockedAppendFile::Open(path, reason);
     if (!file) {
