@@ -2,6 +2,7 @@
 // after windows.h, which they need
 #include <io.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <system_error>
 

@@ -163,12 +163,15 @@ TEST_P(Line, EachUnitRunsAsItWouldAlone) {
         EXPECT_EQ(out.units.contains(com) ? out.units.at(com) : "", AsLines(expected.out));
         EXPECT_EQ(err.units.contains(com) ? err.units.at(com) : "", AsLines(expected.err));
         EXPECT_NE(out.rest.find("\n" + com + " "), std::string::npos) << out.rest;
+        size_t own = 0;
         for (const nlohmann::json& record : records) {
             if (record.is_object() && record["port"] == n) {
+                ++own;
                 EXPECT_EQ(record["unit"], "SN-" + std::to_string(n));
                 EXPECT_EQ(record["status"], row.statuses[n - 1]);
             }
         }
+        EXPECT_EQ(own, row.recorded ? 1u : 0u);
     }
     EXPECT_TRUE(out.rest.starts_with("\nPORT ")) << out.rest;
 }
