@@ -1,9 +1,12 @@
 // A line of units driven by one k5ctl: each unit's share of the output must be exactly what a
 // run of that unit alone prints, whatever the others do.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -258,6 +261,76 @@ TEST(K5ctlLine, InterruptStopsEveryUnitCleanly) {
     for (const nlohmann::json& record : lines) {
         EXPECT_EQ(record["outcome"], "stopped") << record;
     }
+}
+
+// The program on a terminal of its own (TERM=xterm): everything it wrote there, and its exit
+// status.
+ChildOutcome RunOnTerminal(std::vector<std::string> argv, const test::Environment& added) {
+    // Made before the fork: the child only executes.
+    std::vector<std::string> environment = {"TERM=xterm"};
+    for (const auto& [name, value] : added) {
+        environment.push_back(name + "=" + value);
+    }
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!std::string_view(*entry).starts_with("TERM=")) {
+            environment.emplace_back(*entry);
+        }
+    }
+    std::vector<char*> args;
+    for (std::string& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (std::string& entry : environment) {
+        env.push_back(entry.data());
+    }
+    env.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execve(args[0], args.data(), env.data());
+        _exit(127);
+    }
+    ChildOutcome outcome;
+    if (pid < 0) {
+        return outcome;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n > 0) {
+            outcome.out.append(buffer, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // EIO once the program has closed the terminal
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return outcome;
+}
+
+TEST(K5ctlLine, TerminalShowsALiveLinePerUnitAndTheSummary) {
+    ComPorts ports;
+    const sim::Simulator& first = ports.Put(1, {});
+    const sim::Simulator& silent = ports.Put(2, {.silent = true});
+    const ChildOutcome r =
+        RunOnTerminal(ports.Command({"--port", "1,2", "configure"}), ports.Mapping());
+    EXPECT_EQ(r.exitStatus, 40) << r.out;
+    // The lines are redrawn in place, never printed one after another with their prefixes.
+    EXPECT_NE(r.out.find("\x1b[2A\rCOM1  "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("COM1: "), std::string::npos) << r.out;
+    // The last frame and the summary (the terminal writes each line feed as "\r\n").
+    const std::string device = first.DevicePath();
+    EXPECT_NE(r.out.find("\rCOM1  " + device + "  success  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\r\nCOM2  " + silent.DevicePath() + "  failed, exit 1  "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\r\nPORT  DEVICE"), std::string::npos) << r.out;
 }
 
 // A log folder that others can write: what was planted there is refused before the line.
