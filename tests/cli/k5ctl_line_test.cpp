@@ -324,12 +324,17 @@ TEST(K5ctlLine, TerminalShowsALiveLinePerUnitAndTheSummary) {
     // The lines are redrawn in place, never printed one after another with their prefixes.
     EXPECT_NE(r.out.find("\x1b[2A\rCOM1  "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("COM1: "), std::string::npos) << r.out;
-    // The last frame and the summary (the terminal writes each line feed as "\r\n").
-    const std::string device = first.DevicePath();
-    EXPECT_NE(r.out.find("\rCOM1  " + device + "  success  "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\r\nCOM2  " + silent.DevicePath() + "  failed, exit 1  "),
-              std::string::npos)
-        << r.out;
+    // The last frame (a unit's line starts with a carriage return and ends by clearing the
+    // rest of it) and the summary (the terminal writes each line feed as "\r\n").
+    const auto lastLine = [&r](const std::string& label) {
+        const size_t at = r.out.rfind("\r" + label + "  ");
+        return at == std::string::npos ? ""
+                                       : r.out.substr(at + 1, r.out.find("\x1b[K", at) - at - 1);
+    };
+    EXPECT_TRUE(lastLine("COM1").starts_with("COM1  " + first.DevicePath() + " ")) << r.out;
+    EXPECT_NE(lastLine("COM1").find("  success  "), std::string::npos) << r.out;
+    EXPECT_TRUE(lastLine("COM2").starts_with("COM2  " + silent.DevicePath() + " ")) << r.out;
+    EXPECT_NE(lastLine("COM2").find("  failed, exit 1  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\r\nPORT  DEVICE"), std::string::npos) << r.out;
 }
 
