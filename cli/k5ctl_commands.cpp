@@ -10,6 +10,7 @@
 #include "cli/countdown_line.h"
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_examine.h"
+#include "cli/k5ctl_line.h"
 #include "cli/k5ctl_ports.h"
 #include "cli/k5ctl_wizard.h"
 #include "cli/next_step_notes.h"
@@ -32,13 +33,6 @@ namespace k5::cli {
 
 namespace {
 
-// Standard output may be a pipe that its reader has closed: SIGPIPE is ignored and a failed
-// write is dropped, so the procedure still runs to its own end.
-void Print(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
 // The number that a "...: %d(0x%x)\n" log line begins with after `prefix`.
 std::optional<uint32_t> NumberAfter(std::string_view line, std::string_view prefix) {
     if (!line.starts_with(prefix)) {
@@ -57,7 +51,7 @@ std::optional<uint32_t> NumberAfter(std::string_view line, std::string_view pref
 // far the run got for the production record.
 class PrintingObserver : public torvik::ConfigurationObserver {
 public:
-    explicit PrintingObserver(std::FILE* out) : out_(out) {}
+    explicit PrintingObserver(TextSink& out) : out_(out) {}
 
     void AppendLog(std::string_view text) override {
         log_.append(text);
@@ -125,7 +119,7 @@ public:
     }
 
 private:
-    std::FILE* out_;
+    TextSink& out_;
     std::string log_;
     std::optional<int> result_;
     std::optional<uint32_t> left_;
@@ -171,7 +165,7 @@ struct ConfigureOutcome {
 };
 
 ConfigureOutcome Configure(DeviceLink& link, ConfigSettings& settings, PrintingObserver& observer,
-                           StopSwitch& stop, LockedAppendFile* report, std::FILE* err) {
+                           StopSwitch& stop, LockedAppendFile* report, TextSink& err) {
     torvik::RunConfiguration(link, settings, observer);
 
     // A run ends without a result only when a wait saw the stop.
@@ -199,57 +193,108 @@ ConfigureOutcome Configure(DeviceLink& link, ConfigSettings& settings, PrintingO
 
 }  // namespace
 
+std::optional<RunFiles> OpenRunFiles(const Options& options, TextSink& err, int& status) {
+    // Every file the run adds to is opened first: one that cannot be written ends the command
+    // before anything goes on the line.
+    RunFiles files;
+    if (!options.jsonPath.empty()) {
+        files.record = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
+        if (!files.record) {
+            status = kExitRecordFailed;
+            return std::nullopt;
+        }
+    }
+    if (!options.reportPath.empty()) {
+        std::string reason;
+        files.report = LockedAppendFile::Open(PathFromUtf8(options.reportPath), reason);
+        if (!files.report) {
+            Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::Failed)) + ": " +
+                           options.reportPath + ": " + reason + "\n");
+            status = kExitRecordFailed;
+            if (files.record) {
+                // Only configure takes --report: its record says the run never began.
+                RunRecord record("configure", options.identity);
+                record.SetSettings(options.settings);
+                status = record.Finish(*files.record, kExitRecordFailed, err);
+            }
+            return std::nullopt;
+        }
+    }
+    return files;
+}
+
 int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
+    FileSink outSink(out);
+    FileSink errSink(err);
     switch (options.command) {
         case Command::Help:
-            Print(out, UsageText());
+            Print(outSink, UsageText());
             return kExitOk;
         case Command::Version:
-            Print(out, std::string("k5ctl ") + kKitVersion + "\n");
+            Print(outSink, std::string("k5ctl ") + kKitVersion + "\n");
             return kExitOk;
-        // The wizard's procedures open the port themselves, through detection.
-        case Command::Detect:
-            return RunDetectCommand(options, out, err);
-        case Command::WarmUp:
-            return RunWarmUpCommand(options, out, err);
-        case Command::Calibrate:
-            return RunCalibrateCommand(options, out, err);
         case Command::Ports:
             return RunPortsCommand(out);
         default:
             break;
     }
-
-    // Every file the run adds to is opened first: one that cannot be written ends the command
-    // before anything goes on the line.
-    std::unique_ptr<LockedAppendFile> recordFile;
-    std::optional<RunRecord> record;
-    if (!options.jsonPath.empty()) {
-        recordFile = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
-        if (!recordFile) {
+    if (options.line.size() > 1) {
+        return RunLine(options, out, err);
+    }
+    Options unit = options;
+    if (const int status = ApplyUnitsFile(unit, errSink); status != kExitOk) {
+        return status;
+    }
+    int status = kExitOk;
+    std::optional<RunFiles> files = OpenRunFiles(unit, errSink, status);
+    if (!files) {
+        return status;
+    }
+    // With --log-dir the log also goes, byte for byte, to the unit's file there.
+    std::unique_ptr<UnitLogFile> logFile;
+    if (!unit.logDir.empty()) {
+        logFile = OpenUnitLog(unit.logDir, unit.port, unit.device, errSink);
+        if (!logFile) {
             return kExitRecordFailed;
         }
+    }
+    LoggedSink logged(outSink, logFile.get(), errSink);
+    StopHub stop;
+    // Before the port is opened, so that no signal can end the process with the line half
+    // written.
+    const InterruptWatch watch([&stop] { stop.Stop(); });
+    return RunUnit(unit,
+                   {logged, errSink, stop, files->record.get(), files->report.get(), err});
+}
+
+int RunUnit(const Options& options, const UnitRun& run) {
+    switch (options.command) {
+        // The wizard's procedures open the port themselves, through detection.
+        case Command::Detect:
+            return RunDetectCommand(options, run);
+        case Command::WarmUp:
+            return RunWarmUpCommand(options, run);
+        case Command::Calibrate:
+            return RunCalibrateCommand(options, run);
+        default:
+            break;
+    }
+    TextSink& out = run.out;
+    TextSink& err = run.err;
+    std::optional<RunRecord> record;
+    if (run.recordFile != nullptr) {
         record.emplace(options.command == Command::Inspect ? "inspect" : "configure",
                        options.identity);
         record->SetSettings(options.settings);
     }
-    std::unique_ptr<LockedAppendFile> reportFile;
-    if (!options.reportPath.empty()) {
-        std::string reason;
-        reportFile = LockedAppendFile::Open(PathFromUtf8(options.reportPath), reason);
-        if (!reportFile) {
-            Print(err, std::string(torvik::ReportResultText(torvik::ReportResult::Failed)) + ": " +
-                           options.reportPath + ": " + reason + "\n");
-            return record ? record->Finish(*recordFile, kExitRecordFailed, err) : kExitRecordFailed;
-        }
-    }
+    LockedAppendFile* recordFile = run.recordFile;
+    LockedAppendFile* reportFile = run.reportFile;
+
     CancelEvent cancel;
     StopSwitch stop(cancel);
-    // Before the port is opened, so that no signal can end the process with the line half
-    // written.
-    InterruptWatch watch([&stop] { stop.Stop(); });
+    const StopHub::Subscription stopping(run.stop, [&stop] { stop.Stop(); });
     // The time left of the amplifier's switch-on, on a terminal.
-    CountdownLine countdown(err);
+    CountdownLine countdown(run.liveTerminal);
 
     CSerialComm port(static_cast<uint8_t>(options.port));
     SelectAmplifierBaudRate(port);
@@ -296,7 +341,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             settings.PutUserSettings(options.settings);
             PrintingObserver observer(out);
             const ConfigureOutcome outcome =
-                Configure(link, settings, observer, stop, reportFile.get(), err);
+                Configure(link, settings, observer, stop, reportFile, err);
             status = outcome.status;
             if (outcome.reportFailed) {
                 runStatus = status;

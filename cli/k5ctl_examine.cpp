@@ -55,11 +55,6 @@ std::optional<WouldWrite> WouldWriteOf(const Options& options) {
     return result;
 }
 
-void Print(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
     char buffer[256];
     va_list args;
@@ -164,8 +159,8 @@ Inspection ReadAmplifier(DeviceLink& link) {
     return inspection;
 }
 
-int PrintInspection(const Inspection& inspection, const Options& options, std::FILE* out,
-                    std::FILE* err) {
+int PrintInspection(const Inspection& inspection, const Options& options, TextSink& out,
+                    TextSink& err) {
     if (inspection.answered) {
         std::string text = "Model: K5\n";
         text += "Power: ";

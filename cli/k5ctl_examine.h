@@ -8,6 +8,7 @@
 
 #include "cli/k5ctl_options.h"
 #include "cli/run_record.h"
+#include "cli/text_sink.h"
 #include "devlink/device_link.h"
 
 namespace k5::cli {
@@ -31,8 +32,8 @@ Inspection ReadAmplifier(DeviceLink& link);
 // Prints what was read with the registers' fields decoded and, when the options give the
 // conductance readings, what a configuration with the options' settings would write; the
 // problems go to `err`. kExitOk when everything was read, else kExitFailed.
-int PrintInspection(const Inspection& inspection, const Options& options, std::FILE* out,
-                    std::FILE* err);
+int PrintInspection(const Inspection& inspection, const Options& options, TextSink& out,
+                    TextSink& err);
 
 // inspect's own keys of its record; an empty inspection (no port, a stop) gives nulls.
 void RecordInspection(RunRecord& record, const Inspection& inspection, const Options& options);

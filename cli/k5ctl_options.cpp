@@ -1,5 +1,6 @@
 #include "cli/k5ctl_options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -16,6 +17,11 @@ using torvik::UserSettingField;
 struct OptionReading {
     Options& options;
     bool haveLine = false;
+    bool havePort = false;
+    // Every --port list entry, or every --device, in the order given.
+    std::vector<unsigned> ports{};
+    std::vector<std::string> devices{};
+    std::vector<std::string> unitIds{};
     // The settings' texts, by field, checked once the command is known: the last one given
     // counts.
     std::array<std::optional<std::string_view>, torvik::kUserSettingOrder.size()> settingTexts{};
@@ -65,24 +71,70 @@ std::optional<double> ParseTimeScale(std::string_view text) {
     return value;
 }
 
-// --port and --device: one of them, once.
+// A --port list, "1-4,7": numbers and ranges in the order the units run. Port 0 (automatic
+// detection) is a list of its own.
+std::optional<std::string> ParsePortList(std::string_view text, std::vector<unsigned>& ports) {
+    constexpr std::string_view kRange = "k5ctl: --port takes a COM port number from 1 to 255";
+    for (size_t start = 0;;) {
+        const size_t comma = text.find(',', start);
+        const std::string_view element = text.substr(start, comma - start);
+        if (element.empty()) {
+            return "k5ctl: --port " + std::string(text) +
+                   ": an empty element; give numbers and ranges, such as --port 1-4,7";
+        }
+        const size_t dash = element.find('-');
+        const std::optional<unsigned> first = ParsePortNumber(element.substr(0, dash));
+        const std::optional<unsigned> last =
+            dash == std::string_view::npos ? first : ParsePortNumber(element.substr(dash + 1));
+        if (!first || !last) {
+            return std::string(kRange);
+        }
+        if (*first > *last) {
+            return "k5ctl: --port " + std::string(element) + ": a range runs upwards, such as 1-4";
+        }
+        for (unsigned port = *first; port <= *last; ++port) {
+            if (std::find(ports.begin(), ports.end(), port) != ports.end()) {
+                return "k5ctl: --port " + std::string(text) + ": COM" + std::to_string(port) +
+                       " is listed twice";
+            }
+            ports.push_back(port);
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (ports.size() > 1 && std::find(ports.begin(), ports.end(), 0u) != ports.end()) {
+        return "k5ctl: --port 0 (automatic detection) cannot be part of a list of several";
+    }
+    return std::nullopt;
+}
+
+// --port once, with one port or a list; or --device, once per unit. Not both.
 template <bool kPort>
 std::optional<std::string> ReadLine(OptionReading& reading, const OptionRow&,
                                     std::optional<std::string_view> value) {
-    if (reading.haveLine) {
-        return "k5ctl: give one of --port and --device, once";
+    if (reading.havePort || (kPort && reading.haveLine)) {
+        return reading.havePort == kPort
+                   ? "k5ctl: give --port once; it takes a list of several units, such as 1-4,7"
+                   : "k5ctl: give the units with --port or with --device, not both";
     }
     if constexpr (kPort) {
-        const std::optional<unsigned> port = value ? ParsePortNumber(*value) : std::nullopt;
-        if (!port) {
-            return "k5ctl: --port takes a COM port number from 1 to 255";
+        if (std::optional<std::string> refusal = ParsePortList(*value, reading.ports)) {
+            return refusal;
         }
-        reading.options.port = *port;
+        reading.options.port = reading.ports.front();
+        reading.havePort = true;
     } else {
         if (!value || value->empty()) {
             return "k5ctl: --device needs a path";
         }
-        reading.options.device = std::string(*value);
+        if (std::find(reading.devices.begin(), reading.devices.end(), *value) !=
+            reading.devices.end()) {
+            return "k5ctl: --device " + std::string(*value) + " is given twice";
+        }
+        reading.devices.emplace_back(*value);
+        reading.options.device = reading.devices.front();
     }
     reading.haveLine = true;
     return std::nullopt;
@@ -193,7 +245,27 @@ bool IsPrintableName(std::string_view text) {
     return characters >= 1 && characters <= kMaxCharacters;
 }
 
-// --unit, --operator and --station: once each, a printable name.
+// --unit: a printable name per unit, in port order; counted once the units are known.
+std::optional<std::string> ReadUnitId(OptionReading& reading, const OptionRow& row,
+                                      std::optional<std::string_view> value) {
+    if (!value || !IsPrintableName(*value)) {
+        return "k5ctl: " + std::string(row.name) + " takes 1 to 64 printable characters";
+    }
+    reading.unitIds.emplace_back(*value);
+    return std::nullopt;
+}
+
+// --log-dir: one folder.
+std::optional<std::string> ReadLogDir(OptionReading& reading, const OptionRow& row,
+                                      std::optional<std::string_view> value) {
+    if (!value || value->empty() || !reading.options.logDir.empty()) {
+        return "k5ctl: " + std::string(row.name) + " takes one folder";
+    }
+    reading.options.logDir = std::string(*value);
+    return std::nullopt;
+}
+
+// --operator and --station: once each, a printable name.
 template <std::optional<std::string> RunIdentity::*kName>
 std::optional<std::string> ReadIdentity(OptionReading& reading, const OptionRow& row,
                                         std::optional<std::string_view> value) {
@@ -228,12 +300,14 @@ constexpr CommandSet kRecorded = {Command::Configure, Command::Inspect, Command:
 
 #ifdef _WIN32
 constexpr std::string_view kPortHelp =
-    "COM port N, the device \\\\.\\COM<N> (COM10 and above as well)";
+    "COM port N, the device \\\\.\\COM<N> (COM10 and above as well); a list\n"
+    "such as 1-4,7 names several units";
 #else
 constexpr std::string_view kPortHelp =
     "COM port N: on Linux the device named by the environment variable\n"
     "K5_COM<N>, else the one the kit's port table gives number N, else\n"
-    "/dev/ttyS<N-1> when a UART is behind it (see k5ctl ports)";
+    "/dev/ttyS<N-1> when a UART is behind it (see k5ctl ports); a list\n"
+    "such as 1-4,7 names several units";
 #endif
 
 // In the order --help lists them within their sections. The order also decides which of two
@@ -243,7 +317,7 @@ constexpr OptionRow kOptions[] = {
     {"--port", "N", CommandSet::Every().Without(Command::Ports), "", HelpSection::Line, kPortHelp,
      ReadLine<true>},
     {"--device", "PATH", CommandSet::Every().Without(Command::Ports), "", HelpSection::Line,
-     "open PATH directly", ReadLine<false>},
+     "open PATH directly; repeated, several units", ReadLine<false>},
     {"--warmed-up", "", CommandSet{Command::Detect}, "", HelpSection::InSynopsis, "",
      ReadFlag<&Options::warmedUp>},
     {"--warm-up", "", CommandSet{Command::Calibrate}, "", HelpSection::InSynopsis, "",
@@ -268,7 +342,9 @@ constexpr OptionRow kOptions[] = {
      "another station left torn",
      ReadFileName<&Options::jsonPath>},
     {"--unit", "ID", kRecorded, "", HelpSection::Record,
-     "the unit's serial number or ID, kept in the record (once)", ReadIdentity<&RunIdentity::unit>},
+     "the unit's serial number or ID, kept in the record; once per\n"
+     "unit, in port order",
+     ReadUnitId},
     {"--operator", "NAME", kRecorded, "", HelpSection::Record,
      "who runs the command, kept in the record", ReadIdentity<&RunIdentity::operatorName>},
     {"--station", "NAME", kRecorded, "", HelpSection::Record,
@@ -303,6 +379,17 @@ constexpr OptionRow kOptions[] = {
      "the left conductance reading the would-be values assume", ReadConductance<&Options::left>},
     {"--right", "N", CommandSet{Command::Inspect}, "", HelpSection::InspectOptions,
      "the right one; both or neither, 0 to 4095", ReadConductance<&Options::right>},
+    {"--units", "FILE", kRecorded, "", HelpSection::Units,
+     "the units' IDs by COM port, one per line: \"COM3 SN-0003\" (or\n"
+     "\"3 SN-0003\"); '#' starts a comment line. Every unit needs an\n"
+     "ID in it; not with --unit",
+     ReadFileName<&Options::unitsPath>},
+    {"--log-dir", "DIR", CommandSet::Every().Without(Command::Ports), "", HelpSection::Units,
+     "also write each unit's log, the bytes a run of that unit alone\n"
+     "prints, to DIR/COM<N>.log (for --device, the path after /dev/ with\n"
+     "'/' as '-': pts-5.log); DIR is made if missing, and a file already\n"
+     "there is rewritten if it is this user's own regular file",
+     ReadLogDir},
     {"--time-scale", "X", CommandSet::Every(), "", HelpSection::Testing,
      "every pause on the line lasts X times its length (default 1)", ReadTimeScale},
 };
@@ -403,6 +490,21 @@ constexpr Section kSections[] = {
      "could not be opened; result is then null).\n"
      "\n",
      ""},
+    {HelpSection::Units,
+     "Several units at once (configure, link-test, burn-in, reset-registers, warm-up,\n"
+     "calibrate), with --port 1-4,7 or --device repeated:\n",
+     24,
+     "Each unit runs its own session on its own line at the same time, exactly as a run of\n"
+     "that unit alone; one unit's failure leaves the others alone, and Ctrl-C, SIGTERM or\n"
+     "SIGHUP stops every one as the Stop button would. On a terminal each unit has a live\n"
+     "line (port, device, current step, a warm-up's time left, the result); otherwise each\n"
+     "line of each unit's output is written whole, prefixed with its port (\"COM3: \") or\n"
+     "device, its standard error texts on standard error. A summary table (port, device,\n"
+     "result, duration) ends the run. --json adds one record per unit and --report one\n"
+     "report per configured unit, each in one write. Exit 0 when every unit succeeded, 40\n"
+     "when one or more did not, 130 when stopped.\n"
+     "\n",
+     ""},
     {HelpSection::Testing, "Testing only:\n", 20, "", ""},
 };
 
@@ -439,6 +541,9 @@ constexpr std::string_view kUsageTail =
     "  34        detection: no K5 found on COM1 to COM15\n"
     "  64        bad usage or a refused setting (standard error names the option and\n"
     "            what it takes)\n"
+    "  40        several units: one or more did not succeed (each unit's own status is in\n"
+    "            the summary and its record)\n"
+    "  64        bad usage or a refused setting (the setting's prompt on standard error)\n"
     "  130       stopped by Ctrl-C, SIGTERM or SIGHUP (calibrate still prints its page\n"
     "            text); a stop after the procedure has ended (calibrate: after its final\n"
     "            report) is too late and leaves the run's own status\n";
@@ -636,6 +741,61 @@ std::span<const OptionRow> OptionTable() {
     return kOptions;
 }
 
+std::optional<std::map<unsigned, std::string>> ParseUnitsTable(std::string_view text,
+                                                               std::string& error) {
+    constexpr std::string_view kBlank = " \t\r";
+    std::map<unsigned, std::string> ids;
+    size_t number = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        line.remove_prefix(std::min(line.find_first_not_of(kBlank), line.size()));
+        line.remove_suffix(line.size() - (line.find_last_not_of(kBlank) + 1));
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        const std::string where = "line " + std::to_string(number) + ": ";
+        const size_t gap = std::min(line.find_first_of(kBlank), line.size());
+        std::string_view port = line.substr(0, gap);
+        std::string_view id = line.substr(gap);
+        id.remove_prefix(std::min(id.find_first_not_of(kBlank), id.size()));
+        if (port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
+            (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm')) {
+            port.remove_prefix(3);
+        }
+        const std::optional<unsigned> com = ParsePortNumber(port);
+        if (!com || *com == 0 || id.empty()) {
+            error = where + "give a COM port and an ID, such as COM3 SN-0003";
+            return std::nullopt;
+        }
+        if (!IsPrintableName(id)) {
+            error = where + "an ID is 1 to 64 printable characters";
+            return std::nullopt;
+        }
+        if (!ids.emplace(*com, std::string(id)).second) {
+            error = where + "COM" + std::to_string(*com) + " is given twice";
+            return std::nullopt;
+        }
+    }
+    return ids;
+}
+
+std::string UnitLogName(unsigned port, std::string_view device) {
+    if (device.empty()) {
+        // Automatic detection does not know the port before it has searched.
+        return port == 0 ? "auto-detect.log" : "COM" + std::to_string(port) + ".log";
+    }
+    if (device.starts_with("/dev/")) {
+        device.remove_prefix(5);
+    }
+    std::string name(device.substr(std::min(device.find_first_not_of("/\\.:"), device.size())));
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == ':'; }, '-');
+    return (name.empty() ? std::string("device") : name) + ".log";
+}
+
 std::string_view UsageText() {
     static const std::string usage = BuildUsage();
     return usage;
@@ -756,6 +916,37 @@ ParseResult ParseArguments(const std::vector<std::string_view>& args,
     }
     if (options.left.has_value() != options.right.has_value()) {
         return Refuse("k5ctl: give --left and --right together");
+    }
+    const size_t units = std::max({size_t{1}, reading.ports.size(), reading.devices.size()});
+    if (units > 1 && !RunsOnSeveralUnits(command->command)) {
+        return Refuse("k5ctl: " + std::string(command->name) +
+                      " works on one unit; give one --port or --device");
+    }
+    if (!reading.unitIds.empty() && !options.unitsPath.empty()) {
+        return Refuse("k5ctl: give --unit or --units, not both");
+    }
+    if (units == 1 && reading.unitIds.size() > 1) {
+        return Refuse("k5ctl: --unit is given once per command");
+    }
+    if (units > 1 && !reading.unitIds.empty() && reading.unitIds.size() != units) {
+        return Refuse("k5ctl: --unit is given " + std::to_string(reading.unitIds.size()) +
+                      " times for " + std::to_string(units) +
+                      " units; give one per unit, in port order");
+    }
+    if (units == 1 && !reading.unitIds.empty()) {
+        options.identity.unit = reading.unitIds.front();
+    }
+    for (size_t i = 0; units > 1 && i < units; ++i) {
+        LineUnit unit;
+        if (reading.devices.empty()) {
+            unit.port = reading.ports[i];
+        } else {
+            unit.device = reading.devices[i];
+        }
+        if (!reading.unitIds.empty()) {
+            unit.id = reading.unitIds[i];
+        }
+        options.line.push_back(std::move(unit));
     }
     options.command = command->command;
     ParseResult accepted;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,6 +26,9 @@ inline constexpr int kExitRecordFailed = 21;  // --report or --json could not be
 inline constexpr int kExitNoK5 = 31;
 inline constexpr int kExitNotPoweredOn = 32;
 inline constexpr int kExitNoneFound = 34;
+// A line of several units: at least one of them did not succeed (each one's own status is in
+// the summary and its record).
+inline constexpr int kExitSomeFailed = 40;
 inline constexpr int kExitUsage = 64;  // bad usage or a refused setting
 inline constexpr int kExitCancelled = 130;
 
@@ -53,6 +57,21 @@ inline bool KeepsRecord(Command command) {
     return command == Command::Configure || command == Command::Inspect || IsWizardCommand(command);
 }
 
+// The commands that may run on several units at once. detect and inspect look at one unit
+// (and detection may search), ports at none.
+inline bool RunsOnSeveralUnits(Command command) {
+    return command == Command::Configure || command == Command::LinkTest ||
+           command == Command::BurnIn || command == Command::ResetRegisters ||
+           command == Command::WarmUp || command == Command::Calibrate;
+}
+
+// One unit of a line: its COM port, or its device path (port 0), and its ID if given.
+struct LineUnit {
+    unsigned port = 0;
+    std::string device;
+    std::optional<std::string> id;
+};
+
 // Which unit a run was made on, by whom and where; each empty when not given.
 struct RunIdentity {
     std::optional<std::string> unit;
@@ -66,6 +85,11 @@ struct Options {
     // commands take port 0, or neither, for automatic detection over COM1 to COM15.
     unsigned port = 0;
     std::string device;
+    // Several units, in the order given (--port 1-4,7, or --device repeated), each run as the
+    // one unit above would be; empty for a single unit.
+    std::vector<LineUnit> line;
+    // Each unit's log also goes to its own file in this folder (see UnitLogName).
+    std::string logDir;
     bool burnInOn = false;
     // detect: the amplifier is said to be warmed up, so it must also be powered on.
     bool warmedUp = false;
@@ -84,6 +108,9 @@ struct Options {
     std::string jsonPath;
     // Kept in the record only: the report keeps the configuration tool's format.
     RunIdentity identity;
+    // --units FILE: the IDs of the units by COM port, looked up before the run (see
+    // ParseUnitsTable).
+    std::string unitsPath;
     // Pauses of the link last this many times their nominal length; for tests only.
     double timeScale = 1.0;
 };
@@ -120,6 +147,7 @@ enum class HelpSection {
     ConfigureOptions,
     InspectOptions,
     Record,
+    Units,
     Testing,
     InSynopsis,
 };
@@ -170,6 +198,16 @@ struct ParseResult {
 // Reads k5ctl's arguments (without the program name). `defaults` are the user settings the
 // configure options change.
 ParseResult ParseArguments(const std::vector<std::string_view>& args, const UserSettings& defaults);
+
+// What a --units FILE says, given its text: the ID of each COM port it names. Lines
+// "COM3 SN-0003" or "3 SN-0003"; '#' begins a comment line; blank lines are skipped. Empty, with
+// `error` set to why, when a line does not read so.
+std::optional<std::map<unsigned, std::string>> ParseUnitsTable(std::string_view text,
+                                                               std::string& error);
+
+// The file name of a unit's log in --log-dir: "COM3.log", or for a device its path after
+// "/dev/" with every '/' written as '-' ("ttyUSB0.log", "pts-5.log").
+std::string UnitLogName(unsigned port, std::string_view device);
 
 // The --help text.
 std::string_view UsageText();

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cli/countdown_line.h"
-#include "cli/interrupt_watch.h"
 #include "cli/next_step_notes.h"
 #include "cli/run_record.h"
 #include "devlink/commands.h"
@@ -32,13 +31,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A closed standard output drops the text; the procedure goes on (SIGPIPE is ignored).
-void Print(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
-void PrintPageText(std::FILE* out, std::string_view pageText) {
+void PrintPageText(TextSink& out, std::string_view pageText) {
     Print(out, veldra::ToLineFeeds(pageText));
 }
 
@@ -46,8 +39,12 @@ void PrintPageText(std::FILE* out, std::string_view pageText) {
 // its reports arrive on.
 class Session {
 public:
-    Session(const Options& options, std::FILE* out, std::FILE* err)
-        : options_(options), out_(out), err_(err), watch_([this] { queue_.Interrupt(); }) {
+    Session(const Options& options, const UnitRun& run)
+        : options_(options),
+          out_(run.out),
+          err_(run.err),
+          countdown_(run.liveTerminal),
+          stopping_(run.stop, [this] { queue_.Interrupt(); }) {
         wizard_.Link().SetTimeScale(options.timeScale);
         // A device path is a chosen port under another name: opened directly, never searched.
         wizard_.Port().SetDevicePathOverride(options.device);
@@ -134,6 +131,7 @@ public:
                     *nextTick += std::chrono::seconds(1);
                     if (page.TickCountdown()) {
                         runner_.Stop();
+                        out_.CountdownEnds();
                         result_ = static_cast<int>(veldra::kWarmUpFinished);
                         countdown_.Stop();
                         PrintPageText(out_, page.Outcome() + "\n");
@@ -156,8 +154,11 @@ public:
                         page.Apply(event.code);
                         PrintPageText(out_, page.ProgressLine() + page.Countdown() + "\n");
                         Print(err_, NoteAfterWarmUpStart(options_));
+                        const Clock::time_point started = Clock::now();
+                        nextTick = started + std::chrono::seconds(1);
+                        out_.CountdownBegins(started + std::chrono::minutes(minutes),
+                                             std::chrono::minutes(minutes));
                         countdown_.Start(WaitKind::WarmUp, std::chrono::minutes(minutes));
-                        nextTick = Clock::now() + std::chrono::seconds(1);
                     } else if (event.code == veldra::kWarmUpError ||
                                event.code == veldra::kWarmUpCancelled) {
                         runner_.Finish();
@@ -264,6 +265,7 @@ private:
     }
 
     int EndWarmUp(veldra::WarmUpPageModel& page, uint32_t code, int status) {
+        out_.CountdownEnds();
         countdown_.Stop();
         result_ = static_cast<int>(code);
         React(WorkerEvent{veldra::kMsgWarmUpEvent, code, 0, 0});
@@ -295,17 +297,17 @@ private:
     }
 
     const Options& options_;
-    std::FILE* out_;
-    std::FILE* err_;
+    TextSink& out_;
+    TextSink& err_;
     // The time left of the switch-on and of the warm-up, on a terminal.
-    CountdownLine countdown_{err_};
+    CountdownLine countdown_;
     veldra::WizardLink wizard_;
     // A stop counts until the calibration's final report has come.
     WorkerEventQueue queue_{[](const WorkerEvent& event) {
         return event.message == veldra::kMsgCalibProgress && veldra::IsFinalCalibCode(event.code);
     }};
     WorkerRunner runner_{wizard_.Cancel(), queue_};
-    InterruptWatch watch_;
+    const StopHub::Subscription stopping_;
     ConfigSettings calib_;
     veldra::CalibrationFigures figures_;
     std::optional<int> result_;
@@ -315,25 +317,20 @@ private:
 // The production record of one command and its file, opened before the session touches any
 // line: a file that cannot be written ends the command at once.
 struct Recording {
-    std::unique_ptr<LockedAppendFile> file;
+    LockedAppendFile* file = nullptr;
     std::optional<RunRecord> record;
 
-    // False (after saying why on `err`) when the record file cannot be opened.
-    bool Begin(const Options& options, std::string_view command, std::FILE* err) {
-        if (options.jsonPath.empty()) {
-            return true;
-        }
-        file = OpenRecordFile(PathFromUtf8(options.jsonPath), err);
-        if (file) {
+    Recording(const UnitRun& run, std::string_view command, const Options& options)
+        : file(run.recordFile) {
+        if (file != nullptr) {
             record.emplace(command, options.identity);
         }
-        return file != nullptr;
     }
 };
 
 // Adds the record when one is asked for; returns the exit status.
 int Conclude(const Session& session, Recording& recording, int status, bool calibration,
-             std::FILE* err) {
+             TextSink& err) {
     if (!recording.record) {
         return status;
     }
@@ -348,35 +345,26 @@ int Conclude(const Session& session, Recording& recording, int status, bool cali
 
 }  // namespace
 
-int RunDetectCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "detect", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunDetectCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "detect", options);
+    Session session(options, run);
     const int status = session.Detect(options.warmedUp);
-    return Conclude(session, recording, status, false, err);
+    return Conclude(session, recording, status, false, run.err);
 }
 
-int RunWarmUpCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "warm-up", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunWarmUpCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "warm-up", options);
+    Session session(options, run);
     int status = session.Detect(false);
     if (status == kExitOk) {
         status = session.WarmUp(options.minutes, false);
     }
-    return Conclude(session, recording, status, false, err);
+    return Conclude(session, recording, status, false, run.err);
 }
 
-int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) {
-    Recording recording;
-    if (!recording.Begin(options, "calibrate", err)) {
-        return kExitRecordFailed;
-    }
-    Session session(options, out, err);
+int RunCalibrateCommand(const Options& options, const UnitRun& run) {
+    Recording recording(run, "calibrate", options);
+    Session session(options, run);
     // Calibrating at once is the wizard's path for an amplifier said to be warmed up, so
     // detection also asks that it is powered on; a cold one is warmed up first, and then
     // the power state is not asked.
@@ -387,7 +375,7 @@ int RunCalibrateCommand(const Options& options, std::FILE* out, std::FILE* err) 
     if (status == kExitOk) {
         status = session.Calibrate();
     }
-    return Conclude(session, recording, status, true, err);
+    return Conclude(session, recording, status, true, run.err);
 }
 
 }  // namespace k5::cli

@@ -62,14 +62,11 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path,
-                                                 std::FILE* err) {
+std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path, TextSink& err) {
     std::string reason;
     std::unique_ptr<LockedAppendFile> file = LockedAppendFile::Open(path, reason);
     if (!file) {
-        const std::string text = "k5ctl: --json " + Utf8FromPath(path) + ": " + reason + "\n";
-        std::fwrite(text.data(), 1, text.size(), err);
-        std::fflush(err);
+        Print(err, "k5ctl: --json " + Utf8FromPath(path) + ": " + reason + "\n");
     }
     return file;
 }
@@ -135,18 +132,16 @@ void RunRecord::SetMeasured(const MeasuredValues& values, bool figures) {
     }
 }
 
-int RunRecord::Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err) {
+int RunRecord::Finish(LockedAppendFile& file, int status, int runStatus, TextSink& err) {
     json_["finished"] = IsoLocalTime(std::chrono::system_clock::now());
     json_["status"] = status;
     json_["outcome"] = OutcomeOf(runStatus);
     // A device path need not be valid UTF-8; such bytes become U+FFFD rather than no record.
     const std::string line = json_.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     if (const std::optional<std::string> failure = file.Append(line, true)) {
-        const std::string text = "k5ctl: --json " + Utf8FromPath(file.Path()) + ": " + *failure +
-                                 " (the run itself ended with exit status " +
-                                 std::to_string(runStatus) + ")\n";
-        std::fwrite(text.data(), 1, text.size(), err);
-        std::fflush(err);
+        Print(err, "k5ctl: --json " + Utf8FromPath(file.Path()) + ": " + *failure +
+                       " (the run itself ended with exit status " + std::to_string(runStatus) +
+                       ")\n");
         return kExitRecordFailed;
     }
     return status;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/k5ctl_options.h"
+#include "cli/text_sink.h"
 #include "devlink/config_settings.h"
 #include "platform/locked_append_file.h"
 
@@ -23,7 +24,7 @@ using Json = nlohmann::ordered_json;
 std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 // Opens the --json file before the run; null after printing the path and the reason to `err`.
-std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path, std::FILE* err);
+std::unique_ptr<LockedAppendFile> OpenRecordFile(const std::filesystem::path& path, TextSink& err);
 
 // What a configuration or calibration run measured and calculated; empty where the run
 // did not get that far.
@@ -63,8 +64,8 @@ public:
     // appends the record to `file` as one line. Returns `status`, or kExitRecordFailed after
     // printing the path and the reason to `err`, naming `runStatus`, the status the run itself
     // ended with (which differs from `status` when the report could not be written).
-    int Finish(LockedAppendFile& file, int status, int runStatus, std::FILE* err);
-    int Finish(LockedAppendFile& file, int status, std::FILE* err) {
+    int Finish(LockedAppendFile& file, int status, int runStatus, TextSink& err);
+    int Finish(LockedAppendFile& file, int status, TextSink& err) {
         return Finish(file, status, status, err);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace k5::cli {
@@ -8,5 +9,7 @@ namespace k5::cli {
 // terminal device (on Windows a console, switched to its VT mode) whose TERM is not "dumb".
 // A pipe, a file or a CI log is none.
 bool IsLiveTerminal(std::FILE* stream);
+// The width of that terminal in columns; 80 when it cannot be told.
+std::size_t TerminalColumns(std::FILE* stream);
 
 }  // namespace k5::cli

@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,14 @@ bool IsLiveTerminal(std::FILE* stream) {
     }
     const char* term = std::getenv("TERM");
     return term == nullptr || std::string_view(term) != "dumb";
+}
+
+std::size_t TerminalColumns(std::FILE* stream) {
+    struct winsize size {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
 }
 
 }  // namespace k5::cli

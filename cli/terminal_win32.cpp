@@ -28,4 +28,16 @@ bool IsLiveTerminal(std::FILE* stream) {
            SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::size_t TerminalColumns(std::FILE* stream) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(handle, &info)) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0) {
+            return static_cast<std::size_t>(columns);
+        }
+    }
+    return 80;
+}
+
 }  // namespace k5::cli

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +40,8 @@ public:
     LockedAppendFile(const LockedAppendFile&) = delete;
     LockedAppendFile& operator=(const LockedAppendFile&) = delete;
 
-    // Adds `text` at the end of the file. With `ownLine`, a file that does not end in a line
+    // Adds `text` at the end of the file; safe from several threads, which take turns. With
+    // `ownLine`, a file that does not end in a line
     // feed (a line torn by a station that crashed mid-write) gets one first, so that `text`
     // starts a line of its own. Empty on success, otherwise why the text was not added.
     std::optional<std::string> Append(std::string_view text, bool ownLine);
@@ -54,6 +56,7 @@ private:
     std::filesystem::path path_;
     LockedAppendRules rules_;
     std::unique_ptr<Native> native_;
+    std::mutex appendMutex_;
 };
 
 }  // namespace k5

@@ -106,6 +106,8 @@ std::unique_ptr<LockedAppendFile> LockedAppendFile::Open(const std::filesystem::
 }
 
 std::optional<std::string> LockedAppendFile::Append(std::string_view text, bool ownLine) {
+    // The file lock does not exclude the threads of one process; this does.
+    const std::lock_guard threads(appendMutex_);
     const int fd = native_->fd.Get();
     if (std::optional<std::string> failure = LockWholeFile(fd)) {
         return failure;

@@ -70,6 +70,8 @@ std::unique_ptr<LockedAppendFile> LockedAppendFile::Open(const std::filesystem::
 }
 
 std::optional<std::string> LockedAppendFile::Append(std::string_view text, bool ownLine) {
+    // The file lock does not exclude the threads of one process; this does.
+    const std::lock_guard threads(appendMutex_);
     const HANDLE file = native_->file;
     // Another station's lock lasts one write; a short nap between tries.
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;

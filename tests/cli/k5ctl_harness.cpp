@@ -16,7 +16,11 @@ sim::Simulator& ComPorts::Put(unsigned port, sim::SimConfig config) {
 
 Environment ComPorts::Mapping() const {
     Environment env;
-    for (unsigned n = 1; n <= 15; ++n) {
+    unsigned last = 15;
+    for (const auto& entry : sims_) {
+        last = std::max(last, entry.first);
+    }
+    for (unsigned n = 1; n <= last; ++n) {
         std::string path = "/nonexistent/k5-com" + std::to_string(n);
         for (const auto& [port, sim] : sims_) {
             if (port == n && sim) {

@@ -15,8 +15,9 @@ namespace k5::cli::test {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// COM1 to COM15 for the child: the given simulators where there are any, missing paths
-// elsewhere, so that the machine's own serial ports never take part.
+// COM1 to COM15, or to the highest port given, for the child: the given simulators where
+// there are any, missing paths elsewhere, so that the machine's own serial ports never take
+// part.
 class ComPorts {
 public:
     sim::Simulator& Put(unsigned port, sim::SimConfig config);

@@ -245,6 +245,8 @@ TEST(K5ctlOptions, EachOptionIsTakenByItsCommandsOnly) {
         {"--station", "st"},
         {"--left", "700"},
         {"--right", "720"},
+        {"--units", "u"},
+        {"--log-dir", "d"},
     };
     for (const OptionRow& option : OptionTable()) {
         if (!option.argument.empty() && !values.contains(option.name)) {
@@ -303,6 +305,119 @@ TEST(K5ctlOptions, HelpListsEveryCommandAndOption) {
             option.section == HelpSection::InSynopsis ? "[" + form : "\n  " + form + " ";
         EXPECT_NE(usage.find(entry), std::string::npos) << entry;
     }
+}
+
+// A line of several units: the list's order is the units' order, the IDs follow it.
+TEST(K5ctlOptions, SeveralUnitsAreListedInOrder) {
+    struct Case {
+        std::vector<std::string_view> args;
+        std::vector<LineUnit> line;  // empty: refused
+        std::string error = "";
+    };
+    const Case cases[] = {
+        {{"--port", "5-7,2", "configure", "--unit", "a", "--unit", "b", "--unit", "c", "--unit",
+          "d"},
+         {{5, "", "a"}, {6, "", "b"}, {7, "", "c"}, {2, "", "d"}}},
+        {{"--device", "/dev/b", "warm-up", "--device", "/dev/a"},
+         {{0, "/dev/b", std::nullopt}, {0, "/dev/a", std::nullopt}}},
+        {{"--port", "1-255", "link-test"}, {}, ""},
+        {{"--port", "1,,3", "configure"},
+         {},
+         "k5ctl: --port 1,,3: an empty element; give numbers and ranges, such as --port 1-4,7"},
+        {{"--port", "2,", "configure"},
+         {},
+         "k5ctl: --port 2,: an empty element; give numbers and ranges, such as --port 1-4,7"},
+        {{"--port", "4-2", "configure"},
+         {},
+         "k5ctl: --port 4-2: a range runs upwards, such as 1-4"},
+        {{"--port", "1-3,2", "configure"}, {}, "k5ctl: --port 1-3,2: COM2 is listed twice"},
+        {{"--port", "0,1", "calibrate"},
+         {},
+         "k5ctl: --port 0 (automatic detection) cannot be part of a list of several"},
+        {{"--port", "1-256", "configure"},
+         {},
+         "k5ctl: --port takes a COM port number from 1 to 255"},
+        {{"--port", "1-", "configure"}, {}, "k5ctl: --port takes a COM port number from 1 to 255"},
+        {{"--port", "1", "--port", "2", "configure"},
+         {},
+         "k5ctl: give --port once; it takes a list of several units, such as 1-4,7"},
+        {{"--device", "/dev/a", "--port", "2", "configure"},
+         {},
+         "k5ctl: give the units with --port or with --device, not both"},
+        {{"--port", "2", "--device", "/dev/a", "configure"},
+         {},
+         "k5ctl: give the units with --port or with --device, not both"},
+        {{"--device", "/dev/a", "--device", "/dev/a", "configure"},
+         {},
+         "k5ctl: --device /dev/a is given twice"},
+        {{"--port", "1,2", "detect"},
+         {},
+         "k5ctl: detect works on one unit; give one --port or --device"},
+        {{"--port", "1,2", "inspect"},
+         {},
+         "k5ctl: inspect works on one unit; give one --port or --device"},
+        {{"--port", "1-3", "configure", "--unit", "a", "--unit", "b"},
+         {},
+         "k5ctl: --unit is given 2 times for 3 units; give one per unit, in port order"},
+        {{"--port", "1-2", "configure", "--unit", "a", "--units", "f"},
+         {},
+         "k5ctl: give --unit or --units, not both"},
+    };
+    for (const Case& c : cases) {
+        const ParseResult r = Parse(c.args);
+        if (c.error.empty()) {
+            ASSERT_TRUE(r.options) << c.args[1] << ": " << r.error;
+            if (c.line.empty()) {
+                EXPECT_EQ(r.options->line.size(), 255u);
+                continue;
+            }
+            ASSERT_EQ(r.options->line.size(), c.line.size()) << c.args[1];
+            for (size_t i = 0; i < c.line.size(); ++i) {
+                EXPECT_EQ(r.options->line[i].port, c.line[i].port) << i;
+                EXPECT_EQ(r.options->line[i].device, c.line[i].device) << i;
+                EXPECT_EQ(r.options->line[i].id, c.line[i].id) << i;
+            }
+            continue;
+        }
+        EXPECT_FALSE(r.options) << c.error;
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.exitStatus, kExitUsage);
+    }
+}
+
+TEST(K5ctlOptions, UnitsTableMapsComNumbersToIds) {
+    struct Case {
+        std::string_view text;
+        std::map<unsigned, std::string> ids;
+        std::string error = "";
+    };
+    const Case cases[] = {
+        {"# line 2\n\nCOM3 SN-0003\r\n  4\tSN 0004  \ncom12 X",
+         {{3, "SN-0003"}, {4, "SN 0004"}, {12, "X"}}},
+        {"", {}},
+        {"COM3\n", {}, "line 1: give a COM port and an ID, such as COM3 SN-0003"},
+        {"\nCOM0 A\n", {}, "line 2: give a COM port and an ID, such as COM3 SN-0003"},
+        {"COMX A", {}, "line 1: give a COM port and an ID, such as COM3 SN-0003"},
+        {"3 A\nCOM3 B", {}, "line 2: COM3 is given twice"},
+        {"3 A\x01", {}, "line 1: an ID is 1 to 64 printable characters"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto ids = ParseUnitsTable(c.text, error);
+        EXPECT_EQ(ids.has_value(), c.error.empty()) << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+        if (ids) {
+            EXPECT_EQ(*ids, c.ids) << c.text;
+        }
+    }
+}
+
+TEST(K5ctlOptions, UnitLogNames) {
+    EXPECT_EQ(UnitLogName(3, ""), "COM3.log");
+    EXPECT_EQ(UnitLogName(0, "/dev/ttyUSB0"), "ttyUSB0.log");
+    EXPECT_EQ(UnitLogName(0, "/dev/pts/5"), "pts-5.log");
+    EXPECT_EQ(UnitLogName(0, "/tmp/k5/a"), "tmp-k5-a.log");
+    EXPECT_EQ(UnitLogName(0, "\\\\.\\COM12"), "COM12.log");
 }
 
 }  // namespace
