@@ -263,8 +263,7 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
     // Before the port is opened, so that no signal can end the process with the line half
     // written.
     const InterruptWatch watch([&stop] { stop.Stop(); });
-    return RunUnit(unit,
-                   {logged, errSink, stop, files->record.get(), files->report.get(), err});
+    return RunUnit(unit, {logged, errSink, stop, files->record.get(), files->report.get(), err});
 }
 
 int RunUnit(const Options& options, const UnitRun& run) {
