@@ -100,16 +100,17 @@ driver_guest_add_program() {
 }
 
 # Builds the initramfs $2 in the empty folder $1 from the cache entry $3, the build folder $4
-# (k5ctl and drain_probe) and the guest's scripts in tests/drivers.
+# (k5ctl and drain_probe), the guest's scripts in tests/drivers and the expected outputs in
+# the folder $5.
 driver_guest_initramfs() {
-  local tree=$1 image=$2 cache=$3 build=$4
+  local tree=$1 image=$2 cache=$3 build=$4 expected=$5
   mkdir -p "$tree"/{bin,sbin,etc,proc,sys,dev,run,tmp,root,var,expected} \
     "$tree/lib/modules" "$tree/lib/udev" "$tree/usr/lib" "$tree/home/tech"
   cp /bin/busybox "$tree/bin/busybox"
   cp tests/drivers/guest-init.sh "$tree/init"
   cp tests/drivers/guest-plan.sh "$tree/bin/guest-plan"
   chmod 0755 "$tree/init" "$tree/bin/guest-plan"
-  cp tests/wine/worked_example.log "$tree/expected/configure.log"
+  cp "$expected"/* "$tree/expected/"
   cp "$cache/modules/"*.ko "$tree/lib/modules/"
   printf '%s\n' "${driver_guest_modules[@]}" >"$tree/lib/modules/order"
   cp -r "$cache/udev/rules.d" "$tree/lib/udev/"

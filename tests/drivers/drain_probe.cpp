@@ -1,14 +1,15 @@
-// Measures on a real serial device how the kit's Write relates to the driver's output queue:
-// a plain write() hands the bytes to the queue and returns at once, so the probe first shows
-// how long that queue takes to empty; then it writes the same bytes through SerialPort and
-// looks at the queue (and, on a UART, the transmitter) the moment Write returns. Run as root
-// inside the driver test's guest: the second descriptor it looks through is exempt from the
-// port's exclusive flag.
+// Measures on a real serial device how the kit's Write relates to the driver's output queue.
+// An emulated UART sends at memory speed, so the line's time is made real by suspending the
+// device's output (tcflow) for as long as the bytes would take at 115200 baud: a plain
+// write() returns at once with them all queued, while SerialPort::Write must return only
+// after the hold, with the queue empty and the transmitter idle. Run as root inside the
+// driver test's guest: the second descriptor it looks through is exempt from the port's
+// exclusive flag.
 //
 //   drain_probe DEVICE BYTES
 //
-// Prints one line of figures; exit 0 when Write returned every byte with the queue empty and
-// the transmitter idle, 1 when not, 2 when the device could not be used.
+// Prints one line of figures; exit 0 when Write waited for its bytes, 1 when not, 2 when
+// the device could not be used.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +77,66 @@ int OpenRaw(const char* device) {
     return fd;
 }
 
+// Suspends the device's output for `hold` from another thread, as a line that takes that
+// long to carry the bytes would keep them queued; the driver sends nothing meanwhile.
+class OutputHold {
+public:
+    OutputHold(int fd, std::chrono::milliseconds hold) : fd_(fd) {
+        ::tcflow(fd_, TCOOFF);
+        resume_ = std::thread([this, hold] {
+            std::this_thread::sleep_for(hold);
+            ::tcflow(fd_, TCOON);
+        });
+    }
+    ~OutputHold() { resume_.join(); }
+    OutputHold(const OutputHold&) = delete;
+    OutputHold& operator=(const OutputHold&) = delete;
+
+private:
+    int fd_;
+    std::thread resume_;
+};
+
+struct KitWrite {
+    double ms = 0;
+    size_t written = 0;
+    int queuedAfter = -1;
+    bool idle = false;
+};
+
+// The kit's Write of `bytes` with its default time-outs (1 ms per byte plus 30 ms), the
+// output held for `hold` first when that is not zero.
+std::optional<KitWrite> WriteThroughTheKit(const char* device, const std::vector<uint8_t>& bytes,
+                                           std::chrono::milliseconds hold) {
+    k5::SerialSettings settings;
+    settings.baudRateIndex = k5::kBaudIndex115200;
+    k5::SerialPort port;
+    if (!port.Open(device, settings)) {
+        std::fprintf(stderr, "drain_probe: %s\n", port.LastErrorText().c_str());
+        return std::nullopt;
+    }
+    const int look = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (look < 0) {
+        std::fprintf(stderr, "drain_probe: a second look at %s: %s\n", device,
+                     std::strerror(errno));
+        return std::nullopt;
+    }
+    KitWrite result;
+    {
+        std::optional<OutputHold> held;
+        if (hold.count() > 0) {
+            held.emplace(look, hold);
+        }
+        const auto start = Clock::now();
+        result.written = port.Write(bytes.data(), bytes.size(), k5::WriteTimeoutFor(settings));
+        result.ms = MillisecondsSince(start);
+        result.queuedAfter = Queued(look);
+        result.idle = TransmitterIdle(look);
+    }
+    ::close(look);
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,53 +153,48 @@ int main(int argc, char** argv) {
     // Carriage returns: empty lines to the amplifier, which answers none of them.
     const std::vector<uint8_t> bytes(count, '\r');
     const double lineMs = 1000.0 * static_cast<double>(count * kBitsPerByte) / kBaud;
+    // The output is held for the time the bytes would take on a real line.
+    const auto hold = std::chrono::milliseconds(static_cast<int>(lineMs + 0.5));
 
-    // A plain write: what is still queued when it returns, and how long the queue takes.
+    // A plain write under the same hold: it returns at once, the bytes still queued.
     const int plain = OpenRaw(device);
     if (plain < 0) {
         return 2;
     }
-    auto start = Clock::now();
-    const ssize_t n = ::write(plain, bytes.data(), bytes.size());
-    const double plainMs = MillisecondsSince(start);
-    const int queuedAfterPlain = Queued(plain);
-    while (Queued(plain) > 0 || !TransmitterIdle(plain)) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    double plainMs = 0;
+    int queuedAfterPlain = -1;
+    ssize_t n = 0;
+    {
+        OutputHold held(plain, hold);
+        const auto start = Clock::now();
+        n = ::write(plain, bytes.data(), bytes.size());
+        plainMs = MillisecondsSince(start);
+        queuedAfterPlain = Queued(plain);
     }
-    const double emptiedMs = MillisecondsSince(start);
+    ::tcdrain(plain);
     ::close(plain);
     if (n != static_cast<ssize_t>(count)) {
         std::fprintf(stderr, "drain_probe: a plain write took %zd of %zu bytes\n", n, count);
         return 2;
     }
 
-    // The kit's Write, its default time-outs: 1 ms per byte plus 30 ms.
-    k5::SerialSettings settings;
-    settings.baudRateIndex = k5::kBaudIndex115200;
-    k5::SerialPort port;
-    if (!port.Open(device, settings)) {
-        std::fprintf(stderr, "drain_probe: %s\n", port.LastErrorText().c_str());
+    const auto free = WriteThroughTheKit(device, bytes, std::chrono::milliseconds(0));
+    const auto held = WriteThroughTheKit(device, bytes, hold);
+    if (!free || !held) {
         return 2;
     }
-    const int look = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (look < 0) {
-        std::fprintf(stderr, "drain_probe: a second look at %s: %s\n", device,
-                     std::strerror(errno));
-        return 2;
-    }
-    start = Clock::now();
-    const size_t written =
-        port.Write(bytes.data(), bytes.size(), k5::WriteTimeoutFor(settings));
-    const double writeMs = MillisecondsSince(start);
-    const int queuedAfterWrite = Queued(look);
-    const bool idle = TransmitterIdle(look);
-    ::close(look);
-    port.Close();
-
     std::printf(
-        "bytes %zu line %.1f ms | plain write %.2f ms, %d queued, empty after %.1f ms | "
-        "Write %.1f ms, returned %zu, %d queued, transmitter %s\n",
-        count, lineMs, plainMs, queuedAfterPlain, emptiedMs, writeMs, written, queuedAfterWrite,
-        idle ? "idle" : "busy");
-    return written == count && queuedAfterWrite == 0 && idle ? 0 : 1;
+        "%zu bytes, line time %.1f ms | plain write under a %lld ms hold: %.2f ms, %d queued | "
+        "Write under the hold: %.1f ms, %zu sent, %d queued, transmitter %s | Write unheld: "
+        "%.1f ms, %d queued\n",
+        count, lineMs, static_cast<long long>(hold.count()), plainMs, queuedAfterPlain, held->ms,
+        held->written, held->queuedAfter, held->idle ? "idle" : "busy", free->ms,
+        free->queuedAfter);
+    // The hold must have kept the bytes queued (or the check proves nothing), and Write must
+    // have waited it out and returned with nothing left.
+    const bool holdWorked = queuedAfterPlain == static_cast<int>(count);
+    const bool waited = held->ms >= static_cast<double>(hold.count()) &&
+                        held->written == count && held->queuedAfter == 0 && held->idle;
+    const bool drained = free->written == count && free->queuedAfter == 0 && free->idle;
+    return holdWorked && waited && drained ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 # for /dev/serial/by-id and device groups, then the plan; the machine powers off after it
 # whatever happened. /dev/ttyS0 is a 16550A whose far end is a simulated K5 on the host,
 # /dev/ttyS1 this console, /dev/ttyUSB0 an FTDI adapter on a second simulated K5.
+/bin/busybox echo "K5PLAN booted"
 /bin/busybox mkdir -p /usr/bin /usr/sbin
 /bin/busybox --install -s
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
