@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
     // The hold must have kept the bytes queued (or the check proves nothing), and Write must
     // have waited it out and returned with nothing left.
     const bool holdWorked = queuedAfterPlain == static_cast<int>(count);
-    const bool waited = held->ms >= static_cast<double>(hold.count()) &&
-                        held->written == count && held->queuedAfter == 0 && held->idle;
+    const bool waited = held->ms >= static_cast<double>(hold.count()) && held->written == count &&
+                        held->queuedAfter == 0 && held->idle;
     const bool drained = free->written == count && free->queuedAfter == 0 && free->idle;
     return holdWorked && waited && drained ? 0 : 1;
 }

@@ -57,6 +57,7 @@ host() {
   request=$((request + 1))
   echo "K5HOST $request $*"
   reply=""
+  # shellcheck disable=SC3045  # busybox's sh reads with a time-out
   while read -r -t 30 reply; do
     case "$reply" in
       *"K5ACK $request ok"*) return 0 ;;
@@ -81,7 +82,14 @@ wait_for() {
 gone() { [ ! -e "$1" ]; }
 present() { [ -e "$1" ]; }
 says() { grep -qF "$2" "$1" 2>/dev/null; }
-running() { kill -0 "$1" 2>/dev/null; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+holds() { [ "$(readlink "/proc/$1/fd/0")" = "$2" ]; }
+
+# The USB port (bus-port, as sysfs names it) of the adapter behind link $1.
+usb_port() {
+  device=$(readlink -f "/sys/class/tty/$(basename "$(readlink -f "$1")")/device")
+  basename "$(dirname "$device")" | cut -d: -f1
+}
 
 # The ports listing line of COM$1, spaces squeezed.
 com_line() {
@@ -154,22 +162,18 @@ figures=$(drain_probe /dev/ttyS0 4000 2>&1) || check_failed "$figures"
 host uart-answering
 finish "$figures"
 
-begin calibrate-adapter
-expect_run 0 "$expected/calibrate.log" k5ctl --port 3 calibrate --warm-up --minutes 0 \
-  --time-scale 0.1
-finish "warm-up and calibration as over a pseudo-terminal, exit 0"
-
 begin replug
-usb_before=$(readlink -f /sys/class/tty/ttyUSB0/device)
-host unplug adapter && wait_for 10 gone /sys/class/tty/ttyUSB0 ||
+usb_before=$(usb_port "$adapter_id")
+if ! host unplug adapter || ! wait_for 10 gone /sys/class/tty/ttyUSB0; then
   check_failed "the adapter did not go"
+fi
 case "$(com_line 3)" in
   *"not present") ;;
   *) check_failed "an unplugged adapter is not 'not present': $(com_line 3)" ;;
 esac
 if host plug-adapter 2 && wait_for 10 present "$adapter_id"; then
   udevadm settle --timeout=10
-  usb_after=$(readlink -f "/sys/class/tty/$(basename "$(readlink -f "$adapter_id")")/device")
+  usb_after=$(usb_port "$adapter_id")
   [ "$usb_after" != "$usb_before" ] || check_failed "the adapter came back on the same USB port"
   com_line 3 | grep -q "^COM3 $adapter_id port table QEMU USB SERIAL" ||
     check_failed "the re-plugged adapter lost COM3: $(com_line 3)"
@@ -181,20 +185,22 @@ if host plug-second 3 && wait_for 10 present "$second_id"; then
   com_line 4 | grep -q "^COM4 $second_id port table QEMU USB SERIAL" ||
     check_failed "the second adapter did not get COM4: $(k5ctl ports | tr '\n' ' ')"
 else
-  check_failed "the second adapter did not come: $(ls /dev/serial/by-id | tr '\n' ' ')" \
+  check_failed "the second adapter did not come: $(find /dev/serial/by-id -mindepth 1 | tr '\n' ' ')" \
     "$(dmesg | tail -n 4 | tr '\n' ' ')"
 fi
-host unplug second && wait_for 10 gone "$second_id" || check_failed "the second adapter did not go"
-finish "COM3 kept on another USB port ($(basename "$usb_before" | cut -d: -f1) to" \
-  "$(basename "$usb_after" | cut -d: -f1)), the second adapter COM4"
+if ! host unplug second || ! wait_for 10 gone "$second_id"; then
+  check_failed "the second adapter did not go"
+fi
+finish "COM3 kept when moved from USB port $usb_before to $usb_after, a second adapter COM4"
 
 begin pulled-mid-run
 k5ctl --port 3 configure >/tmp/pulled.out 2>/tmp/pulled.err &
 run=$!
-wait_for 20 says /tmp/pulled.out "Initializing K5...OK" || check_failed "the run did not start"
+wait_for 20 says /tmp/pulled.out "Get high signal conductance value" ||
+  check_failed "the run did not reach its measurement"
 host unplug adapter
 pulled=$(now)
-wait_for 30 eval '! running $run' || {
+wait_for 30 ended "$run" || {
   check_failed "the run did not end within 30 s of the pull"
   kill -9 "$run"
 }
@@ -210,8 +216,17 @@ case "$(com_line 3)" in
   *"not present") ;;
   *) check_failed "the pulled adapter is not 'not present': $(com_line 3)" ;;
 esac
-host plug-adapter 1 || true
+if ! host plug-adapter 1 || ! wait_for 10 present "$adapter_id"; then
+  check_failed "the adapter did not come back after the pull"
+fi
+udevadm settle --timeout=10
 finish "exit $status $took s after the pull ($(tail -n 1 /tmp/pulled.out)), then not present"
+
+begin calibrate-adapter
+# On the adapter plugged back after the pull; the calibration ends by powering the K5 off.
+expect_run 0 "$expected/calibrate.log" k5ctl --port 3 calibrate --warm-up --minutes 0 \
+  --time-scale 0.1
+finish "warm-up and calibration as over a pseudo-terminal, exit 0"
 
 begin stop-uart
 k5ctl --port 1 configure >/tmp/stop.out 2>&1 &
@@ -220,7 +235,7 @@ wait_for 20 says /tmp/stop.out "Get high signal conductance value" ||
   check_failed "the run did not reach its measurement"
 kill -INT "$run"
 stopped=$(now)
-wait_for 10 eval '! running $run' || kill -9 "$run"
+wait_for 10 ended "$run" || kill -9 "$run"
 status=0
 wait "$run" || status=$?
 took=$(since "$stopped")
@@ -232,9 +247,10 @@ finish "exit 130 $took s after SIGINT during the measurement"
 
 begin holder-process
 stty -F /dev/ttyS0 clocal
+# shellcheck disable=SC2217  # sleep reads nothing: it only holds the device open
 sleep 300 </dev/ttyS0 &
 holder=$!
-wait_for 5 eval '[ "$(readlink /proc/$holder/fd/0)" = /dev/ttyS0 ]'
+wait_for 5 holds "$holder" /dev/ttyS0
 expect_run 20 "" k5ctl --port 1 link-test &&
   { grep -qx "Port error: /dev/ttyS0: in use by sleep (pid $holder)" /tmp/err ||
     check_failed "the refusal does not name the holder: $(cat /tmp/err)"; }
@@ -249,7 +265,7 @@ wait_for 20 says /tmp/client.out "Initializing K5" || check_failed "the client d
 su tech -c 'stty -F /dev/ttyS0' >/tmp/held 2>&1 && check_failed "the held UART opened for tech"
 kill -9 "$client"
 wait "$client" 2>/dev/null
-stale=$(cat "$lock" 2>/dev/null | tr -d ' ')
+stale=$(tr -d ' ' <"$lock" 2>/dev/null)
 su tech -c 'stty -F /dev/ttyS0' >/dev/null 2>/tmp/after || check_failed "tech: $(cat /tmp/after)"
 su tech -c 'k5ctl --port 1 link-test' >/tmp/out 2>/tmp/err ||
   check_failed "tech's link-test after the killed client: $(cat /tmp/out /tmp/err)"
@@ -265,8 +281,9 @@ expect_run 20 "" k5ctl --port 1 link-test &&
     check_failed "a live lock is not named: $(cat /tmp/err)"; }
 kill "$sleeper"
 wait "$sleeper" 2>/dev/null
-expect_run 0 "" k5ctl --port 1 link-test && gone "$lock" ||
+if ! expect_run 0 "" k5ctl --port 1 link-test || ! gone "$lock"; then
   check_failed "a stale lock was not replaced and removed"
+fi
 rm -f "$lock"
 mkfifo "$lock"
 expect_run 0 "" timeout 10 k5ctl --port 1 link-test
