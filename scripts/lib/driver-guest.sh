@@ -76,8 +76,9 @@ driver_guest_cache() {
   if ! mv -T "$fetch" "$entry" 2>/dev/null; then
     rm -rf "$fetch" # another run filled the entry meanwhile
   fi
-  # Entries of earlier package versions are not used again.
+  # Entries of earlier package versions are not used again, nor what an interrupted fetch left.
   find "$root" -mindepth 1 -maxdepth 1 -name 'guest-*' ! -path "$entry" -exec rm -rf {} +
+  find "$root" -mindepth 1 -maxdepth 1 -name '.fetch.*' -mmin +60 -exec rm -rf {} +
   echo "$entry"
 }
 
