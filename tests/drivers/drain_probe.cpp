@@ -2,7 +2,8 @@
 // An emulated UART sends at memory speed, so the line's time is made real by suspending the
 // device's output (tcflow) for as long as the bytes would take at 115200 baud: a plain
 // write() returns at once with them all queued, while SerialPort::Write must return only
-// after the hold, with the queue empty and the transmitter idle. Run as root inside the
+// after the hold, with the queue empty and the transmitter idle; and a Write held past its
+// time-out must give up then, discarding the bytes. Run as root inside the
 // driver test's guest: the second descriptor it looks through is exempt from the port's
 // exclusive flag.
 //
@@ -180,21 +181,29 @@ int main(int argc, char** argv) {
 
     const auto free = WriteThroughTheKit(device, bytes, std::chrono::milliseconds(0));
     const auto held = WriteThroughTheKit(device, bytes, hold);
-    if (!free || !held) {
+    // A hold far past the time-out of a short write (100 bytes: 130 ms): Write gives up at
+    // its time-out, discards what is still queued and counts none of it as sent.
+    const std::vector<uint8_t> shortWrite(100, '\r');
+    constexpr double kShortTimeoutMs = 130;
+    const auto stuck = WriteThroughTheKit(device, shortWrite, std::chrono::milliseconds(1000));
+    if (!free || !held || !stuck) {
         return 2;
     }
     std::printf(
         "%zu bytes, line time %.1f ms | plain write under a %lld ms hold: %.2f ms, %d queued | "
         "Write under the hold: %.1f ms, %zu sent, %d queued, transmitter %s | Write unheld: "
-        "%.1f ms, %d queued\n",
+        "%.1f ms, %d queued | 100 bytes held past their %.0f ms time-out: %.1f ms, %zu sent, %d "
+        "queued\n",
         count, lineMs, static_cast<long long>(hold.count()), plainMs, queuedAfterPlain, held->ms,
-        held->written, held->queuedAfter, held->idle ? "idle" : "busy", free->ms,
-        free->queuedAfter);
+        held->written, held->queuedAfter, held->idle ? "idle" : "busy", free->ms, free->queuedAfter,
+        kShortTimeoutMs, stuck->ms, stuck->written, stuck->queuedAfter);
     // The hold must have kept the bytes queued (or the check proves nothing), and Write must
     // have waited it out and returned with nothing left.
     const bool holdWorked = queuedAfterPlain == static_cast<int>(count);
     const bool waited = held->ms >= static_cast<double>(hold.count()) && held->written == count &&
                         held->queuedAfter == 0 && held->idle;
     const bool drained = free->written == count && free->queuedAfter == 0 && free->idle;
-    return holdWorked && waited && drained ? 0 : 1;
+    const bool gaveUp = stuck->ms >= kShortTimeoutMs && stuck->ms < 1000 && stuck->written == 0 &&
+                        stuck->queuedAfter == 0;
+    return holdWorked && waited && drained && gaveUp ? 0 : 1;
 }

@@ -188,10 +188,29 @@ else
   check_failed "the second adapter did not come: $(find /dev/serial/by-id -mindepth 1 | tr '\n' ' ')" \
     "$(dmesg | tail -n 4 | tr '\n' ' ')"
 fi
+# Both out, then in the other order: the kernel's names swap, the COM numbers must not.
+if ! host unplug adapter || ! wait_for 10 gone "$adapter_id" ||
+  ! host unplug second || ! wait_for 10 gone "$second_id"; then
+  check_failed "the adapters did not go"
+fi
+if host plug-second 3 && wait_for 10 present "$second_id" &&
+  host plug-adapter 1 && wait_for 10 present "$adapter_id"; then
+  udevadm settle --timeout=10
+  node=$(readlink -f "$adapter_id")
+  [ "$node" != /dev/ttyUSB0 ] || check_failed "the adapters kept their names: nothing was proven"
+  com_line 3 | grep -q "^COM3 $adapter_id port table QEMU USB SERIAL ($node)" ||
+    check_failed "COM3 did not follow the adapter to $node: $(com_line 3)"
+  com_line 4 | grep -q "^COM4 $second_id port table" ||
+    check_failed "the second adapter lost COM4: $(com_line 4)"
+  expect_run 0 "" k5ctl --port 3 link-test
+else
+  check_failed "the adapters did not come back"
+fi
 if ! host unplug second || ! wait_for 10 gone "$second_id"; then
   check_failed "the second adapter did not go"
 fi
-finish "COM3 kept when moved from USB port $usb_before to $usb_after, a second adapter COM4"
+finish "COM3 kept when moved from USB port $usb_before to $usb_after, a second adapter COM4;" \
+  "plugged the other way round COM3 followed the adapter to ${node:-?} and linked"
 
 begin pulled-mid-run
 k5ctl --port 3 configure >/tmp/pulled.out 2>/tmp/pulled.err &
