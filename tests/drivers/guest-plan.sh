@@ -132,13 +132,16 @@ echo "$listing" | grep -qx "COM1 /dev/ttyS0 UART 16550A UART" ||
   check_failed "COM1 is not the 16550A at /dev/ttyS0: $(echo "$listing" | head -n 1)"
 echo "$listing" | grep -qx "COM3 $adapter_id port table QEMU USB SERIAL (/dev/ttyUSB0)" ||
   check_failed "COM3 is not the adapter by its by-id link from the port table: $listing"
+echo "$listing" | grep -qx "COM2 /dev/ttyS1 UART 16550A UART, system console" ||
+  check_failed "COM2 is not named the system console: $(echo "$listing" | grep '^COM2')"
 ! echo "$listing" | grep -q 'ttyS[23]' ||
   check_failed "a placeholder UART is listed: $listing"
 [ "$(readlink -f "$adapter_id")" = /dev/ttyUSB0 ] ||
   check_failed "udev made no by-id link to /dev/ttyUSB0"
 grep -qx "COM3 = $adapter_id" "$table" ||
   check_failed "the port table does not key COM3 by its by-id link: $(grep COM "$table")"
-finish "COM1 16550A UART, COM3 $adapter_id (port table), no ttyS2/ttyS3"
+finish "COM1 16550A UART, COM2 the system console, COM3 $adapter_id (port table)," \
+  "no ttyS2/ttyS3"
 
 begin configure-uart
 expect_run 0 "$expected/configure.log" k5ctl --port 1 configure
@@ -149,12 +152,17 @@ expect_run 0 "$expected/configure.log" k5ctl --port 3 configure
 finish "the worked example byte for byte, exit 0"
 
 begin detect-adapter
+# The search passes over the console UART (COM2) without touching its settings.
+console_before=$(stty -F /dev/console -g)
 if host uart-silent; then
   expect_run 0 "~Found K5 on COM3." k5ctl detect
-  finish "COM1 silent, found on COM3: $(tr '\n' ' ' </tmp/out | tr -s ' ' | cut -c1-80)"
-else
-  finish
+  [ "$(stty -F /dev/console -g)" = "$console_before" ] ||
+    check_failed "the search changed the console's settings"
+  expect_run 20 "" k5ctl --port 2 link-test &&
+    { grep -qx "Port error: /dev/ttyS1: in use as the system console" /tmp/err ||
+      check_failed "COM2 is refused with: $(cat /tmp/err)"; }
 fi
+finish "COM1 silent, COM2 the console passed over, found on COM3"
 
 begin drain-uart
 # Still on the silent far end, which takes the bytes and answers nothing.
