@@ -144,7 +144,7 @@ launch_qemu() {
   qemu_started=$EPOCHREALTIME
   qemu-system-x86_64 -accel "$accel" -m 384 -nodefaults -no-user-config -display none \
     -no-reboot -kernel "$cache/vmlinuz" -initrd "$work/initrd" \
-    -append "console=ttyS1 panic=-1 loglevel=4" \
+    -append "console=ttyS1 panic=-1 loglevel=3" \
     -chardev "serial,id=uart,path=$uart_sim" -serial chardev:uart \
     -chardev "pipe,id=console,path=$work/console" -serial chardev:console \
     -device qemu-xhci,id=xhci \
@@ -185,8 +185,8 @@ qmp() {
 }
 
 usb_serial() { # id chardev port serial
-  printf '{"driver": "usb-serial", "id": "%s", "chardev": "%s", "bus": "xhci.0", "port": "%s", "serial": "%s"}' \
-    "$@"
+  printf '{"driver": "usb-serial", "id": "%s", "chardev": "%s", "bus": "xhci.0", %s}' "$1" "$2" \
+    "$(printf '"port": "%s", "serial": "%s"' "$3" "$4")"
 }
 
 serial_backend() { # chardev device
@@ -320,7 +320,11 @@ done
 echo "Step time: $(ms_since "$step_started") ms"
 if [ "$failed" -ne 0 ]; then
   echo "=== guest console (last 60 lines)"
-  tail -n 60 "$work/console.log"
+  tail -n 60 "$work/console.log" 2>/dev/null || echo "(the guest wrote nothing)"
+  if [ -s "$work/qemu.log" ]; then
+    echo "=== QEMU"
+    cat "$work/qemu.log"
+  fi
   echo "driver test: FAILED"
   exit 1
 fi
