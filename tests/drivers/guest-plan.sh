@@ -297,7 +297,10 @@ begin killed-client
 k5ctl --port 1 configure >/tmp/client.out 2>&1 &
 client=$!
 wait_for 20 says /tmp/client.out "Initializing K5" || check_failed "the client did not start"
-su tech -c 'stty -F /dev/ttyS0' >/tmp/held 2>&1 && check_failed "the held UART opened for tech"
+# Refused for the exclusive flag (busy), not for want of permission.
+if su tech -c 'stty -F /dev/ttyS0' >/tmp/held 2>&1 || ! grep -q busy /tmp/held; then
+  check_failed "the held UART did not refuse tech as busy: $(cat /tmp/held)"
+fi
 kill -9 "$client"
 wait "$client" 2>/dev/null
 stale=$(tr -d ' ' <"$lock" 2>/dev/null)
