@@ -24,6 +24,9 @@ packages=(
   # typing and clicking on the virtual display, photographing its windows, icon files
   fonts-wine xdotool imagemagick icoutils unzip
   wixl                         # the Windows Installer package (wixl, wixl-heat)
+  # The kit on real serial drivers: a virtual machine (Debian's kernel and udev are fetched
+  # for it with apt-get download, never installed here) and the guest's shell and tools
+  qemu-system-x86 busybox-static
 )
 
 missing=()

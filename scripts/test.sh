@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: shellcheck over the scripts, the
 # default build, the address and undefined-behaviour sanitizer build, the thread sanitizer
-# build (each a CMake workflow preset: configure, build, test), a bounded fuzzing run, the
-# Debian package's checks, and the Windows build with its tests under Wine.
+# build (each a CMake workflow preset: configure, build, test), the kit on real serial drivers
+# in a virtual machine, a bounded fuzzing run, the Debian package's checks, and the Windows
+# build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +13,8 @@ scripts/install-deps.sh
 fuzz_seconds="${K5_FUZZ_SECONDS:-30}"
 
 echo "=== shellcheck"
-mapfile -t shell_scripts < <(find scripts tests/gui tests/msi tests/windows -name '*.sh' | sort)
+mapfile -t shell_scripts < <(find scripts tests/drivers tests/gui tests/msi tests/windows \
+  -name '*.sh' | sort)
 shellcheck -x .ci/run "${shell_scripts[@]}"
 echo "scripts: shellcheck clean"
 
@@ -20,6 +22,9 @@ for preset in default asan tsan; do
   echo "=== $preset build"
   cmake --workflow --preset "$preset"
 done
+
+echo "=== real serial drivers, in a virtual machine"
+K5_BUILD_DIR=build/default scripts/test-drivers.sh
 
 echo "=== fuzzing, ${fuzz_seconds} s per target"
 cmake --preset fuzz >/dev/null

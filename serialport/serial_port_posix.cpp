@@ -23,6 +23,7 @@
 #include "serialport/serial_port.h"
 #include "serialport/serial_port_holders_posix.h"
 #include "serialport/termios_settings_posix.h"
+#include "serialport/tty_sysfs_posix.h"
 
 namespace k5 {
 
@@ -129,6 +130,14 @@ bool SerialPort::Open(const std::string& devicePath, const SerialSettings& setti
     // is no serial port; refuse it without opening it. Pseudo-terminals have no entry.
     if (!IsTerminalClass(info.st_rdev)) {
         Fail(PortError::NotSerialDevice, devicePath + ": not a serial device");
+        return false;
+    }
+
+    // The kernel's console writes its messages onto its line at its own settings: opening
+    // it would garble the console, and the console the amplifier's replies. Auto Detect
+    // then passes it over as it does a port another program holds.
+    if (const TtySysfs ttys("/"); ttys.IsConsole(ttys.TtyName(devicePath, false).value_or(""))) {
+        Fail(PortError::InUse, devicePath + ": in use as the system console");
         return false;
     }
 

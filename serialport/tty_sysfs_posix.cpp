@@ -133,7 +133,7 @@ std::string TtySysfs::Description(const std::string& devicePath, bool fromEnviro
     if (const auto type = Attribute(entry / "type")) {
         int number = 0;
         std::from_chars(type->data(), type->data() + type->size(), number);
-        return UartDescription(number);
+        return UartDescription(number) + (IsConsole(*name) ? ", system console" : "");
     }
     // A USB adapter names itself in its USB device's "product", a few levels above the tty.
     std::error_code ec;
@@ -146,6 +146,23 @@ std::string TtySysfs::Description(const std::string& devicePath, bool fromEnviro
         }
     }
     return {};
+}
+
+bool TtySysfs::IsConsole(const std::string& ttyName) const {
+    // The console's ttys, separated by spaces: "tty0 ttyS0".
+    const auto active = Attribute(root_ / "sys/class/tty/console/active");
+    if (!active || ttyName.empty()) {
+        return false;
+    }
+    std::string_view rest = *active;
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find(' '), rest.size());
+        if (rest.substr(0, end) == ttyName) {
+            return true;
+        }
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return false;
 }
 
 std::string TtySysfs::NodeBehindLink(const std::string& devicePath, bool fromEnvironment) const {

@@ -24,7 +24,8 @@ public:
     // Whether a device path reaches a serial port: a UART with hardware behind it, a USB or
     // ACM device, or a pseudo-terminal.
     bool Exists(const std::string& devicePath, bool fromEnvironment) const;
-    // "16550A UART", the adapter's USB product name, "pseudo-terminal", or empty.
+    // "16550A UART" (", system console" when the kernel's console is on it), the adapter's USB
+    // product name, "pseudo-terminal", or empty.
     std::string Description(const std::string& devicePath, bool fromEnvironment) const;
     // The tty name (relative to the root's /dev) that a path reaches, if any.
     std::optional<std::string> TtyName(const std::string& devicePath, bool fromEnvironment) const;
@@ -32,6 +33,8 @@ public:
     std::string NodeBehindLink(const std::string& devicePath, bool fromEnvironment) const;
     // A built-in UART ("ttyS0") that has a node and hardware behind it.
     bool UartPresent(const std::string& ttyName) const;
+    // Whether the kernel writes its console to this tty (console=ttyS0 on its command line).
+    bool IsConsole(const std::string& ttyName) const;
     // Every serial device that is not a built-in UART, in natural name order.
     std::vector<Adapter> Adapters() const;
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "serialport/notices.h"
+#include "serialport/tty_sysfs_posix.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/scoped_env.h"
 
@@ -161,6 +162,34 @@ TEST_F(PortsOnFakeTree, OnlyNodesWithHardwareBehindThemArePorts) {
         EXPECT_EQ(system.Exists(c.path, c.fromEnvironment), c.exists) << c.path;
         EXPECT_EQ(system.Description(c.path, c.fromEnvironment), c.description) << c.path;
     }
+}
+
+// A UART the kernel's console is on (console=ttyS1): the listing says so, and only of the
+// ttys the console names exactly, never of one whose name it merely begins.
+TEST_F(PortsOnFakeTree, TheSystemConsoleUartIsNamed) {
+    for (const int index : {0, 1, 10}) {
+        tree.Uart(index, 4);
+    }
+    WriteFile(tree.Root() / "sys/class/tty/console/active", "tty0 ttyS1\n");
+    const ComPortSystem system = System();
+    const TtySysfs ttys(tree.Root());
+    const struct {
+        std::string name;
+        bool console;
+        std::string description;
+    } cases[] = {
+        {"ttyS1", true, "16550A UART, system console"},
+        {"ttyS0", false, "16550A UART"},
+        {"ttyS10", false, "16550A UART"},
+        {"tty0", true, ""},  // a virtual console: no port at all
+        {"ttyS", false, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ttys.IsConsole(c.name), c.console) << c.name;
+        EXPECT_EQ(system.Description("/dev/" + c.name, false), c.description) << c.name;
+    }
+    EXPECT_EQ(system.Describe(2).devicePath, "/dev/ttyS1");
+    EXPECT_TRUE(system.Describe(2).exists);  // still COM2: only opening it is refused
 }
 
 TEST_F(PortsOnFakeTree, EnvironmentThenTableThenUartWithHardware) {
