@@ -152,11 +152,17 @@ bool RunK5ctl(const std::vector<std::string>& args, const std::filesystem::path&
     return true;
 }
 
-// One k5ctl run over units 1..units of the line, with its figures.
-bool MeasureRun(k5::sim::SimulatedLine& line, const std::filesystem::path& folder, unsigned units,
+// One k5ctl run over a line of `units` simulated units, with its figures. Every run gets a
+// line of its own, so that each unit starts as the single unit did: a calibration leaves its
+// amplifier switched off, and one that has to switch on again takes 20 s longer.
+bool MeasureRun(const std::filesystem::path& folder, unsigned units,
                 const std::vector<std::string>& command, RunFigures& figures) {
-    for (size_t index = 0; index < line.Size(); ++index) {
-        line.Unit(index).ClearRequests();
+    std::string error;
+    const auto line = k5::sim::SimulatedLine::Start(
+        {.left = 760, .right = 760}, {.units = units, .portTableDir = folder.string()}, error);
+    if (!line) {
+        std::fprintf(stderr, "cannot start the simulated line: %s\n", error.c_str());
+        return false;
     }
     const std::string name = command.front() + "-" + std::to_string(units);
     const std::filesystem::path records = folder / (name + ".jsonl");
@@ -186,7 +192,7 @@ bool MeasureRun(k5::sim::SimulatedLine& line, const std::filesystem::path& folde
         figures.allSucceeded = figures.allSucceeded && record["outcome"] == "success";
     }
     for (unsigned index = 0; index < units; ++index) {
-        figures.medianReadingIntervalMs.push_back(MedianReadingIntervalMs(line.Unit(index)));
+        figures.medianReadingIntervalMs.push_back(MedianReadingIntervalMs(line->Unit(index)));
         figures.allSucceeded = figures.allSucceeded && !std::isnan(figures.unitSeconds[index]);
     }
     return true;
@@ -230,6 +236,7 @@ bool Report(const char* what, const RunFigures& single, const RunFigures& run,
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
     const bool calibration = !(argc > 1 && std::string_view(argv[1]) == "--no-calibration");
     char folderTemplate[] = "/tmp/bench-line-XXXXXX";
     if (mkdtemp(folderTemplate) == nullptr) {
@@ -239,22 +246,14 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = folderTemplate;
     // k5ctl finds the simulated units through the port table in this folder.
     setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-    std::string error;
-    const auto line = k5::sim::SimulatedLine::Start(
-        {.left = 760, .right = 760}, {.units = kMostUnits, .portTableDir = folder.string()}, error);
-    if (!line) {
-        std::fprintf(stderr, "cannot start the simulated line: %s\n", error.c_str());
-        return 2;
-    }
 
     bool met = true;
     const std::vector<std::string> configure{"configure"};
     RunFigures single;
     RunFigures sixteen;
     RunFigures all;
-    if (!MeasureRun(*line, folder, 1, configure, single) ||
-        !MeasureRun(*line, folder, 16, configure, sixteen) ||
-        !MeasureRun(*line, folder, kMostUnits, configure, all)) {
+    if (!MeasureRun(folder, 1, configure, single) || !MeasureRun(folder, 16, configure, sixteen) ||
+        !MeasureRun(folder, kMostUnits, configure, all)) {
         return 2;
     }
     if (!single.allSucceeded) {
@@ -284,9 +283,9 @@ int main(int argc, char** argv) {
         RunFigures calSingle;
         RunFigures calSixteen;
         RunFigures calAll;
-        if (!MeasureRun(*line, folder, 1, calibrate, calSingle) ||
-            !MeasureRun(*line, folder, 16, calibrate, calSixteen) ||
-            !MeasureRun(*line, folder, kMostUnits, calibrate, calAll)) {
+        if (!MeasureRun(folder, 1, calibrate, calSingle) ||
+            !MeasureRun(folder, 16, calibrate, calSixteen) ||
+            !MeasureRun(folder, kMostUnits, calibrate, calAll)) {
             return 2;
         }
         if (!calSingle.allSucceeded) {
@@ -307,7 +306,6 @@ int main(int argc, char** argv) {
             16 * 3600.0 / (calSixteen.wallSeconds + extra),
             kMostUnits * 3600.0 / (calAll.wallSeconds + extra));
     }
-    line->Stop();
     if (met) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
