@@ -13,8 +13,8 @@
 
 #include "cli/interrupt_watch.h"
 #include "cli/k5ctl_commands.h"
-#include "cli/terminal.h"
 #include "cli/stop_hub.h"
+#include "cli/terminal.h"
 #include "platform/utf8_path.h"
 #include "serialport/com_port.h"
 #include "serialport/notices.h"
@@ -110,8 +110,8 @@ std::string Pad(std::string text, size_t width) {
 // Where the units' texts meet: whole lines under one lock, each batch in one write.
 class LineOutput {
 public:
-    LineOutput(std::FILE* out, std::FILE* err, bool live, size_t columns, size_t units)
-        : out_(out), err_(err), live_(live), columns_(columns), running_(units) {}
+    LineOutput(std::FILE* out, std::FILE* err, bool live, size_t columns, size_t rows, size_t units)
+        : out_(out), err_(err), live_(live), columns_(columns), rows_(rows), running_(units) {}
 
     void Take(Unit& unit, bool error, std::string_view text) {
         std::lock_guard lock(mutex_);
@@ -196,11 +196,20 @@ public:
             changed_.wait_for(lock, kRedrawAtLeast, [this] { return dirty_ || running_ == 0; });
             dirty_ = false;
             const bool last = running_ == 0;
-            std::string frame = drawn ? "\x1b[" + std::to_string(units.size()) + "A" : "";
+            // A frame taller than the terminal cannot be redrawn in place: a short terminal
+            // shows the units that fit and counts the others on a last line.
+            const size_t shown =
+                units.size() < rows_ ? units.size() : std::max<size_t>(rows_, 3) - 2;
+            const size_t height = shown < units.size() ? shown + 1 : shown;
+            std::string frame = drawn ? "\x1b[" + std::to_string(height) + "A" : "";
             drawn = true;
             const Clock::time_point now = Clock::now();
-            for (const auto& unit : units) {
-                frame += "\r" + FitLine(LiveLine(*unit, units, now), columns_ - 1) + "\x1b[K\n";
+            for (size_t index = 0; index < shown; ++index) {
+                frame +=
+                    "\r" + FitLine(LiveLine(*units[index], units, now), columns_ - 1) + "\x1b[K\n";
+            }
+            if (shown < units.size()) {
+                frame += "\r" + FitLine(OthersLine(units, shown), columns_ - 1) + "\x1b[K\n";
             }
             // A countdown that has not moved a second on is not drawn again.
             if (frame != lastFrame) {
@@ -261,6 +270,23 @@ private:
         std::fflush(stream);
     }
 
+    // "and 42 more: 30 running, 11 succeeded, 1 failed", for the units from `first` on.
+    static std::string OthersLine(const std::vector<std::unique_ptr<Unit>>& units, size_t first) {
+        size_t running = 0;
+        size_t succeeded = 0;
+        for (size_t index = first; index < units.size(); ++index) {
+            if (!units[index]->status) {
+                ++running;
+            } else if (*units[index]->status == kExitOk) {
+                ++succeeded;
+            }
+        }
+        const size_t others = units.size() - first;
+        return "and " + std::to_string(others) + " more: " + std::to_string(running) +
+               " running, " + std::to_string(succeeded) + " succeeded, " +
+               std::to_string(others - running - succeeded) + " failed";
+    }
+
     static std::string LiveLine(const Unit& unit, const std::vector<std::unique_ptr<Unit>>& units,
                                 Clock::time_point now) {
         size_t labelWidth = 0;
@@ -295,6 +321,7 @@ private:
     std::FILE* err_;
     const bool live_;
     const size_t columns_;
+    const size_t rows_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool dirty_ = false;
@@ -436,7 +463,8 @@ int RunLine(const Options& given, std::FILE* out, std::FILE* err) {
     }
 
     const bool live = IsLiveTerminal(out);
-    LineOutput output(out, err, live, live ? TerminalColumns(out) : 80, units.size());
+    LineOutput output(out, err, live, live ? TerminalColumns(out) : 80,
+                      live ? TerminalRows(out) : 24, units.size());
     SetNoticeSink([&output](const std::string& notice) { output.Notice(notice); });
     StopHub stop;
     {

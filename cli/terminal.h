@@ -11,5 +11,7 @@ namespace k5::cli {
 bool IsLiveTerminal(std::FILE* stream);
 // The width of that terminal in columns; 80 when it cannot be told.
 std::size_t TerminalColumns(std::FILE* stream);
+// Its height in lines; 24 when it cannot be told.
+std::size_t TerminalRows(std::FILE* stream);
 
 }  // namespace k5::cli

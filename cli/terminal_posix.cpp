@@ -25,4 +25,12 @@ std::size_t TerminalColumns(std::FILE* stream) {
     return 80;
 }
 
+std::size_t TerminalRows(std::FILE* stream) {
+    struct winsize size {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
+        return size.ws_row;
+    }
+    return 24;
+}
+
 }  // namespace k5::cli

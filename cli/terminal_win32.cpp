@@ -40,4 +40,16 @@ std::size_t TerminalColumns(std::FILE* stream) {
     return 80;
 }
 
+std::size_t TerminalRows(std::FILE* stream) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(handle, &info)) {
+        const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+        if (rows > 0) {
+            return static_cast<std::size_t>(rows);
+        }
+    }
+    return 24;
+}
+
 }  // namespace k5::cli

@@ -263,9 +263,10 @@ TEST(K5ctlLine, InterruptStopsEveryUnitCleanly) {
     }
 }
 
-// The program on a terminal of its own (TERM=xterm): everything it wrote there, and its exit
-// status.
-ChildOutcome RunOnTerminal(std::vector<std::string> argv, const test::Environment& added) {
+// The program on a terminal of its own (TERM=xterm) of `rows` lines (0: the size unknown):
+// everything it wrote there, and its exit status.
+ChildOutcome RunOnTerminal(std::vector<std::string> argv, const test::Environment& added,
+                           unsigned short rows = 0) {
     // Made before the fork: the child only executes.
     std::vector<std::string> environment = {"TERM=xterm"};
     for (const auto& [name, value] : added) {
@@ -287,7 +288,10 @@ ChildOutcome RunOnTerminal(std::vector<std::string> argv, const test::Environmen
     }
     env.push_back(nullptr);
     int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = rows;
+    size.ws_col = 80;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, rows != 0 ? &size : nullptr);
     if (pid == 0) {
         execve(args[0], args.data(), env.data());
         _exit(127);
@@ -336,6 +340,24 @@ TEST(K5ctlLine, TerminalShowsALiveLinePerUnitAndTheSummary) {
     EXPECT_TRUE(lastLine("COM2").starts_with("COM2  " + silent.DevicePath() + " ")) << r.out;
     EXPECT_NE(lastLine("COM2").find("  failed, exit 1  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\r\nPORT  DEVICE"), std::string::npos) << r.out;
+}
+
+TEST(K5ctlLine, AShortTerminalShowsTheUnitsThatFitAndCountsTheOthers) {
+    ComPorts ports;
+    for (unsigned com = 1; com <= 6; ++com) {
+        ports.Put(com, {});
+    }
+    const ChildOutcome r =
+        RunOnTerminal(ports.Command({"--port", "1-6", "link-test"}), ports.Mapping(), 5);
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    // Five lines hold three units and the count of the others, and the cursor never goes up
+    // past them: a frame taller than the screen would scroll and be drawn again below.
+    EXPECT_EQ(r.out.find("\rCOM4  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\rand 3 more: 0 running, 3 succeeded, 0 failed\x1b[K"), std::string::npos)
+        << r.out;
+    for (const char* tooFar : {"\x1b[5A", "\x1b[6A", "\x1b[7A"}) {
+        EXPECT_EQ(r.out.find(tooFar), std::string::npos) << r.out;
+    }
 }
 
 // A log folder that others can write: what was planted there is refused before the line.
