@@ -9,10 +9,12 @@
 #include <span>
 
 #include "k5/version.h"
+#include "serialport/notices.h"
 #include "sim/command_line.h"
 #include "sim/sim_line.h"
 
 int main(int argc, char** argv) {
+    k5::SendNoticesToStandardError();
     const auto args = std::span<const char* const>(argv + 1, static_cast<size_t>(argc - 1));
     k5::sim::CommandLine line = k5::sim::ParseCommandLine(args);
     if (line.action == k5::sim::CommandLine::Action::Help) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/os_error.h"
+#include "serialport/notices.h"
 #include "serialport/serial_port_holders_posix.h"
 
 namespace k5::sim {
@@ -86,10 +87,23 @@ bool PtyEndpoint::Make(const std::string& linkPath, std::string& error) {
     // A client that leaves, even killed, must not lock the next one out: TIOCEXCL lives on
     // the terminal while we keep it open. The kernel reports every close of the terminal.
     // Without inotify the simulator still serves; only that clean-up is lost.
+    // Each unit takes one of the user's inotify instances (128 by default): two lines of 64
+    // use them all up, and the loss would otherwise show only as a refused non-root client.
+    int watchError = 0;
     closeWatch_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (closeWatch_ && ::inotify_add_watch(closeWatch_.Get(), path_.c_str(),
-                                           IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+    if (!closeWatch_) {
+        watchError = errno;
+    } else if (::inotify_add_watch(closeWatch_.Get(), path_.c_str(),
+                                   IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        watchError = errno;
         closeWatch_.Reset();
+    }
+    if (watchError != 0) {
+        NoticeOnce("k5sim close watch",
+                   "k5sim: " + path_ + ": cannot watch the terminal for closes (" +
+                       ErrnoText(watchError) +
+                       "): a client killed while it holds the line keeps other users out of "
+                       "it (raise fs.inotify.max_user_instances, or serve fewer units)");
     }
 
     if (!linkPath.empty()) {
