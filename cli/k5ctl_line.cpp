@@ -463,8 +463,8 @@ int RunLine(const Options& given, std::FILE* out, std::FILE* err) {
     }
 
     const bool live = IsLiveTerminal(out);
-    LineOutput output(out, err, live, live ? TerminalColumns(out) : 80,
-                      live ? TerminalRows(out) : 24, units.size());
+    const TerminalSize size = live ? TerminalSizeOf(out) : TerminalSize{};
+    LineOutput output(out, err, live, size.columns, size.rows, units.size());
     SetNoticeSink([&output](const std::string& notice) { output.Notice(notice); });
     StopHub stop;
     {

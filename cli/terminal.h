@@ -9,9 +9,11 @@ namespace k5::cli {
 // terminal device (on Windows a console, switched to its VT mode) whose TERM is not "dumb".
 // A pipe, a file or a CI log is none.
 bool IsLiveTerminal(std::FILE* stream);
-// The width of that terminal in columns; 80 when it cannot be told.
-std::size_t TerminalColumns(std::FILE* stream);
-// Its height in lines; 24 when it cannot be told.
-std::size_t TerminalRows(std::FILE* stream);
+struct TerminalSize {
+    std::size_t columns = 80;
+    std::size_t rows = 24;
+};
+// The size of that terminal; 80 columns and 24 lines where it cannot be told.
+TerminalSize TerminalSizeOf(std::FILE* stream);
 
 }  // namespace k5::cli

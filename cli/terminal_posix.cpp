@@ -17,20 +17,14 @@ bool IsLiveTerminal(std::FILE* stream) {
     return term == nullptr || std::string_view(term) != "dumb";
 }
 
-std::size_t TerminalColumns(std::FILE* stream) {
-    struct winsize size {};
-    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+TerminalSize TerminalSizeOf(std::FILE* stream) {
+    TerminalSize size;
+    struct winsize window {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &window) == 0) {
+        size.columns = window.ws_col > 0 ? window.ws_col : size.columns;
+        size.rows = window.ws_row > 0 ? window.ws_row : size.rows;
     }
-    return 80;
-}
-
-std::size_t TerminalRows(std::FILE* stream) {
-    struct winsize size {};
-    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
-        return size.ws_row;
-    }
-    return 24;
+    return size;
 }
 
 }  // namespace k5::cli

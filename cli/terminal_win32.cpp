@@ -28,28 +28,17 @@ bool IsLiveTerminal(std::FILE* stream) {
            SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-std::size_t TerminalColumns(std::FILE* stream) {
+TerminalSize TerminalSizeOf(std::FILE* stream) {
+    TerminalSize size;
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(handle, &info)) {
         const int columns = info.srWindow.Right - info.srWindow.Left + 1;
-        if (columns > 0) {
-            return static_cast<std::size_t>(columns);
-        }
-    }
-    return 80;
-}
-
-std::size_t TerminalRows(std::FILE* stream) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (GetConsoleScreenBufferInfo(handle, &info)) {
         const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
-        if (rows > 0) {
-            return static_cast<std::size_t>(rows);
-        }
+        size.columns = columns > 0 ? static_cast<std::size_t>(columns) : size.columns;
+        size.rows = rows > 0 ? static_cast<std::size_t>(rows) : size.rows;
     }
-    return 24;
+    return size;
 }
 
 }  // namespace k5::cli
