@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -475,16 +476,25 @@ int RunLine(const Options& given, std::FILE* out, std::FILE* err) {
         threads.reserve(units.size());
         for (const auto& owned : units) {
             Unit* unit = owned.get();
-            threads.emplace_back([&output, &stop, &files, unit] {
-                UnitSink unitOut(output, *unit, false);
-                UnitSink unitErr(output, *unit, true);
-                LoggedSink logged(unitOut, unit->log.get(), unitErr);
-                const Clock::time_point started = Clock::now();
-                const int unitStatus =
-                    RunUnit(unit->options,
-                            {logged, unitErr, stop, files->record.get(), files->report.get()});
-                output.Finish(*unit, unitStatus, Clock::now() - started);
-            });
+            // A unit whose thread cannot be started has sent nothing: it fails alone, and the
+            // others run on.
+            try {
+                threads.emplace_back([&output, &stop, &files, unit] {
+                    UnitSink unitOut(output, *unit, false);
+                    UnitSink unitErr(output, *unit, true);
+                    LoggedSink logged(unitOut, unit->log.get(), unitErr);
+                    const Clock::time_point started = Clock::now();
+                    const int unitStatus =
+                        RunUnit(unit->options,
+                                {logged, unitErr, stop, files->record.get(), files->report.get()});
+                    output.Finish(*unit, unitStatus, Clock::now() - started);
+                });
+            } catch (const std::system_error& error) {
+                output.Take(
+                    *unit, true,
+                    std::string("k5ctl: cannot start this unit's run: ") + error.what() + "\n");
+                output.Finish(*unit, kExitFailed, Clock::duration::zero());
+            }
         }
         if (live) {
             output.ShowLive(units);
