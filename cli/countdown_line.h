@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/text_sink.h"
 #include "devlink/device_link.h"
 
 namespace k5::cli {
@@ -65,6 +66,24 @@ private:
     bool running_ = false;
     bool drawn_ = false;
     bool pauseShown_ = false;
+};
+
+// A unit's standard output when it runs alone: every text is written above the live line (which
+// is erased and drawn again after it), and the warm-up's countdown is shown on it.
+class CountdownSink final : public TextSink {
+public:
+    CountdownSink(TextSink& out, CountdownLine& line) : out_(out), line_(line) {}
+    void Write(std::string_view text) override {
+        line_.Above([&] { out_.Write(text); });
+    }
+    void CountdownBegins(Clock::time_point /*end*/, std::chrono::seconds total) override {
+        line_.Start(WaitKind::WarmUp, total);
+    }
+    void CountdownEnds() override { line_.Stop(); }
+
+private:
+    TextSink& out_;
+    CountdownLine& line_;
 };
 
 }  // namespace k5::cli

@@ -258,12 +258,16 @@ int RunCommand(const Options& options, std::FILE* out, std::FILE* err) {
             return kExitRecordFailed;
         }
     }
-    LoggedSink logged(outSink, logFile.get(), errSink);
     StopHub stop;
     // Before the port is opened, so that no signal can end the process with the line half
     // written.
     const InterruptWatch watch([&stop] { stop.Stop(); });
-    return RunUnit(unit, {logged, errSink, stop, files->record.get(), files->report.get(), err});
+    // On a terminal, the time left of the switch-on and of the warm-up.
+    CountdownLine countdown(err);
+    CountdownSink shown(outSink, countdown);
+    LoggedSink logged(shown, logFile.get(), errSink);
+    return RunUnit(unit,
+                   {logged, errSink, stop, files->record.get(), files->report.get(), &countdown});
 }
 
 int RunUnit(const Options& options, const UnitRun& run) {
@@ -292,8 +296,6 @@ int RunUnit(const Options& options, const UnitRun& run) {
     CancelEvent cancel;
     StopSwitch stop(cancel);
     const StopHub::Subscription stopping(run.stop, [&stop] { stop.Stop(); });
-    // The time left of the amplifier's switch-on, on a terminal.
-    CountdownLine countdown(run.liveTerminal);
 
     CSerialComm port(static_cast<uint8_t>(options.port));
     SelectAmplifierBaudRate(port);
@@ -319,7 +321,7 @@ int RunUnit(const Options& options, const UnitRun& run) {
 
     DeviceLink link(port, cancel);
     link.SetTimeScale(options.timeScale);
-    link.SetPauseWatcher(&countdown);
+    link.SetPauseWatcher(run.pauses);
 
     int status = kExitOk;
     // The run's own status, where the exit status is another: a report that was not written.

@@ -7,6 +7,7 @@
 #include "cli/k5ctl_options.h"
 #include "cli/stop_hub.h"
 #include "cli/text_sink.h"
+#include "devlink/device_link.h"
 #include "platform/locked_append_file.h"
 
 namespace k5::cli {
@@ -26,9 +27,9 @@ struct UnitRun {
     StopHub& stop;
     LockedAppendFile* recordFile = nullptr;
     LockedAppendFile* reportFile = nullptr;
-    // Where a unit alone shows the time left of a long wait when it is a terminal (its
-    // standard error); null on a line of several, whose view shows the time left itself.
-    std::FILE* liveTerminal = nullptr;
+    // Told of the link's pauses: a unit alone shows the time left of a long one on a
+    // terminal; null on a line of several.
+    PauseWatcher* pauses = nullptr;
 };
 
 // Runs the command of `options` on its one unit (options.port or options.device) and returns

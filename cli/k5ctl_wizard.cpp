@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "cli/countdown_line.h"
 #include "cli/next_step_notes.h"
 #include "cli/run_record.h"
 #include "devlink/commands.h"
@@ -43,12 +42,11 @@ public:
         : options_(options),
           out_(run.out),
           err_(run.err),
-          countdown_(run.liveTerminal),
           stopping_(run.stop, [this] { queue_.Interrupt(); }) {
         wizard_.Link().SetTimeScale(options.timeScale);
         // A device path is a chosen port under another name: opened directly, never searched.
         wizard_.Port().SetDevicePathOverride(options.device);
-        wizard_.Link().SetPauseWatcher(&countdown_);
+        wizard_.Link().SetPauseWatcher(run.pauses);
     }
     ~Session() {
         runner_.Stop();
@@ -133,7 +131,6 @@ public:
                         runner_.Stop();
                         out_.CountdownEnds();
                         result_ = static_cast<int>(veldra::kWarmUpFinished);
-                        countdown_.Stop();
                         PrintPageText(out_, page.Outcome() + "\n");
                         Print(err_, NoteAfterWarmUpEnd(options_, veldra::kWarmUpFinished));
                         if (!calibrationFollows) {
@@ -142,7 +139,7 @@ public:
                         return kExitOk;
                     }
                     if (page.Seconds() == 0) {
-                        countdown_.Above([&] { PrintPageText(out_, page.Countdown() + "\n"); });
+                        PrintPageText(out_, page.Countdown() + "\n");
                     }
                     break;
                 }
@@ -158,7 +155,6 @@ public:
                         nextTick = started + std::chrono::seconds(1);
                         out_.CountdownBegins(started + std::chrono::minutes(minutes),
                                              std::chrono::minutes(minutes));
-                        countdown_.Start(WaitKind::WarmUp, std::chrono::minutes(minutes));
                     } else if (event.code == veldra::kWarmUpError ||
                                event.code == veldra::kWarmUpCancelled) {
                         runner_.Finish();
@@ -266,7 +262,6 @@ private:
 
     int EndWarmUp(veldra::WarmUpPageModel& page, uint32_t code, int status) {
         out_.CountdownEnds();
-        countdown_.Stop();
         result_ = static_cast<int>(code);
         React(WorkerEvent{veldra::kMsgWarmUpEvent, code, 0, 0});
         page.Apply(code);
@@ -299,8 +294,6 @@ private:
     const Options& options_;
     TextSink& out_;
     TextSink& err_;
-    // The time left of the switch-on and of the warm-up, on a terminal.
-    CountdownLine countdown_;
     veldra::WizardLink wizard_;
     // A stop counts until the calibration's final report has come.
     WorkerEventQueue queue_{[](const WorkerEvent& event) {

@@ -26,9 +26,4 @@ void StopHub::Stop() {
     }
 }
 
-bool StopHub::Stopped() const {
-    std::lock_guard lock(mutex_);
-    return stopped_;
-}
-
 }  // namespace k5::cli

@@ -26,10 +26,9 @@ public:
     };
 
     void Stop();
-    bool Stopped() const;
 
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::map<size_t, std::function<void()>> subscribers_;
     size_t nextId_ = 0;
     bool stopped_ = false;

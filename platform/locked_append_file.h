@@ -41,9 +41,9 @@ public:
     LockedAppendFile& operator=(const LockedAppendFile&) = delete;
 
     // Adds `text` at the end of the file; safe from several threads, which take turns. With
-    // `ownLine`, a file that does not end in a line
-    // feed (a line torn by a station that crashed mid-write) gets one first, so that `text`
-    // starts a line of its own. Empty on success, otherwise why the text was not added.
+    // `ownLine`, a file that does not end in a line feed (a line torn by a station that
+    // crashed mid-write) gets one first, so that `text` starts a line of its own. Empty on
+    // success, otherwise why the text was not added.
     std::optional<std::string> Append(std::string_view text, bool ownLine);
 
     // The path it was opened under, for messages.
