@@ -47,10 +47,6 @@ std::string SettingRefusal(std::string_view option, UserSettingField field) {
 // The pointer to the full list, for refusals that a wrong word or a typing slip caused.
 constexpr std::string_view kSeeHelp = "; see k5ctl --help";
 
-}  // namespace
-
-namespace {
-
 // 0 to 255; whether 0 is allowed depends on the command.
 std::optional<unsigned> ParsePortNumber(std::string_view text) {
     unsigned value = 0;
@@ -120,6 +116,9 @@ std::optional<std::string> ReadLine(OptionReading& reading, const OptionRow&,
                    : "k5ctl: give the units with --port or with --device, not both";
     }
     if constexpr (kPort) {
+        if (!value) {
+            return "k5ctl: --port takes a COM port number from 1 to 255";
+        }
         if (std::optional<std::string> refusal = ParsePortList(*value, reading.ports)) {
             return refusal;
         }
@@ -540,11 +539,10 @@ constexpr std::string_view kUsageTail =
     "  31        detection: no K5 answered on the chosen port\n"
     "  32        detection: the K5 is not powered on\n"
     "  34        detection: no K5 found on COM1 to COM15\n"
-    "  64        bad usage or a refused setting (standard error names the option and\n"
-    "            what it takes)\n"
     "  40        several units: one or more did not succeed (each unit's own status is in\n"
     "            the summary and its record)\n"
-    "  64        bad usage or a refused setting (the setting's prompt on standard error)\n"
+    "  64        bad usage or a refused setting (standard error names the option and\n"
+    "            what it takes)\n"
     "  130       stopped by Ctrl-C, SIGTERM or SIGHUP (calibrate still prints its page\n"
     "            text); a stop after the procedure has ended (calibrate: after its final\n"
     "            report) is too late and leaves the run's own status\n";

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -304,6 +306,26 @@ TEST(K5ctlOptions, HelpListsEveryCommandAndOption) {
         const std::string entry =
             option.section == HelpSection::InSynopsis ? "[" + form : "\n  " + form + " ";
         EXPECT_NE(usage.find(entry), std::string::npos) << entry;
+    }
+}
+
+// The exit-status table of --help: each status after the shared 1 once, in ascending order
+// (two pieces of text that each add a row must not leave an old row behind).
+TEST(K5ctlOptions, HelpListsEachExitStatusOnceInOrder) {
+    const std::string usage(UsageText());
+    const size_t table = usage.find("Exit status, the same for every command:\n");
+    ASSERT_NE(table, std::string::npos);
+    std::vector<int> statuses;
+    std::istringstream lines(usage.substr(table));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() > 2 && line.starts_with("  ") && std::isdigit(line[2]) != 0) {
+            statuses.push_back(std::stoi(line.substr(2)));
+        }
+    }
+    ASSERT_FALSE(statuses.empty());
+    for (size_t i = 1; i < statuses.size(); ++i) {
+        EXPECT_TRUE(statuses[i - 1] < statuses[i] || statuses[i] == 1)
+            << statuses[i - 1] << " then " << statuses[i];
     }
 }
 
